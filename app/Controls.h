@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace tarnwick {
+
+// What the window's handlers ask of one control. A button's or label's
+// caption and a text box's text are both its text.
+class Control {
+public:
+    virtual ~Control() = default;
+    virtual std::wstring Text() const = 0;
+    virtual void SetText(const std::wstring& text) = 0;
+    virtual bool FontItalic() const = 0;
+    virtual void SetFontItalic(bool italic) = 0;
+};
+
+// The window itself, as the owner of dialogs and shell calls.
+class OwnerWindow {
+public:
+    virtual ~OwnerWindow() = default;
+    virtual WindowHandle hWnd() const = 0;
+};
+
+struct Form1Controls {
+    OwnerWindow& Form;
+    Control& Command1;
+    Control& Text1;
+    Control& Label2;
+    Control& Label1;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/Controls.h"
+#include "platform/Platform.h"
+
+namespace tarnwick {
+
+// The maker's site: the link label shows the host, a click opens the address.
+inline constexpr std::wstring_view WebSiteHost = L"www.tarnwick.example";
+inline constexpr std::wstring_view WebSiteAddress = L"http://www.tarnwick.example/";
+
+inline constexpr std::wstring_view PatchCaption = L"Patch";
+inline constexpr std::wstring_view UndoPatchCaption = L"Undo Patch";
+inline constexpr std::wstring_view PatchInstructions =
+    L"Simply Click The Patch Button and you should have faster browsing in no time!";
+inline constexpr std::wstring_view UndoInstructions =
+    L"Simply Click The Undo Patch Button and this tweak will be uninstalled.";
+
+// The program's one window: its handlers and the state that outlives an
+// event. It reaches its controls through Form1Controls and the OS only
+// through Platform, so every handler runs the same on a test bench.
+class Form1 : public OwnerWindow {
+public:
+    Form1(Platform& platform, Form1Controls controls);
+
+    // Start-up and the patch command.
+    void Form_Load();
+    void Command1_Click();
+
+    // The web link.
+    void Label1_MouseMove(short Button, short Shift, float X, float Y);
+    void Form_MouseMove(short Button, short Shift, float X, float Y);
+    void label2_MouseMove(short Button, short Shift, float X, float Y);
+    void image1_MouseMove(short Button, short Shift, float X, float Y);
+    void Label1_Click();
+
+    bool DirectoryExists(const std::wstring& Dir);
+    bool FileExists(const std::wstring& File);
+    void ApplyPatch();
+
+    WindowHandle hWnd() const override { return controls_.Form.hWnd(); }
+
+    const std::wstring& browserFolder() const { return BrowserFolder; }
+
+private:
+    // One attempt at the main path of ApplyPatch; false when a step failed.
+    bool TryApplyOnce();
+    void WritePreferences(const std::wstring& prefsPath);
+    void RestoreOrRemovePreferences();
+    std::wstring AskForBrowserFolder();
+
+    Platform& platform_;
+    Form1Controls controls_;
+
+    std::wstring BrowserFolder;
+    std::unique_ptr<FileSystemObject> FormFileSystem;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace tarnwick {
+
+// Failure codes use the Windows error numbering on every build, so that the
+// portable logic can tell "not there" from "not allowed" without Win32 headers.
+namespace FailureCode {
+constexpr long FileNotFound = 2;
+constexpr long PathNotFound = 3;
+constexpr long AccessDenied = 5;
+constexpr long InvalidArgument = 87;
+constexpr long AlreadyExists = 183;
+}  // namespace FailureCode
+
+// A failure of a platform service: a code and a description for the user.
+// It travels up to the one boundary that shows the run-time error box.
+class Failure : public std::exception {
+public:
+    Failure(long code, std::wstring description)
+        : code_(code), description_(std::move(description)) {}
+
+    long Code() const noexcept { return code_; }
+    const std::wstring& Description() const noexcept { return description_; }
+    const char* what() const noexcept override { return "Tarnwick platform failure"; }
+
+    bool IsNotFound() const noexcept {
+        return code_ == FailureCode::FileNotFound || code_ == FailureCode::PathNotFound;
+    }
+
+private:
+    long code_;
+    std::wstring description_;
+};
+
+// Raised by EndProgram. It is deliberately not a std::exception, so that no
+// failure handler can mistake the end of the program for a failure.
+struct ProgramEnd {
+    int exitCode = 0;
+};
+
+}  // namespace tarnwick
