@@ -1,0 +1,32 @@
+# Windows build: the program and its test drivers.
+enable_language(RC)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${PROJECT_SOURCE_DIR} --codepage=65001")
+
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+                        _WIN32_WINNT=0x0601 WINVER=0x0601 NTDDI_VERSION=0x06010000)
+if(NOT MSVC)
+  # Statically linked: the program needs no DLL beyond Windows' own.
+  set(TARNWICK_STATIC_LINK -static -static-libgcc -static-libstdc++ -municode)
+  add_compile_options($<$<CONFIG:Release,MinSizeRel>:-Os> -ffunction-sections -fdata-sections)
+endif()
+
+add_library(tarnwick_win32 STATIC
+  platform/win32/Win32Platform.cpp
+  platform/win32/Win32FileSystem.cpp
+  platform/win32/ShellOpen.cpp
+  app/Form1Window.cpp)
+target_link_libraries(tarnwick_win32 PUBLIC tarnwick_core
+  comctl32 shell32 shlwapi ole32 oleaut32 uuid user32 gdi32 advapi32)
+
+add_executable(tarnwick WIN32 app/Main.cpp resources/tarnwick.rc)
+target_link_libraries(tarnwick PRIVATE tarnwick_win32)
+if(NOT MSVC)
+  target_link_options(tarnwick PRIVATE ${TARNWICK_STATIC_LINK} -Wl,--gc-sections
+                      $<$<CONFIG:Release,MinSizeRel>:-s>)
+endif()
+set_property(SOURCE resources/tarnwick.rc APPEND PROPERTY OBJECT_DEPENDS
+  ${PROJECT_SOURCE_DIR}/resources/tarnwick.ico
+  ${PROJECT_SOURCE_DIR}/resources/logo.jpg
+  ${PROJECT_SOURCE_DIR}/resources/tarnwick.manifest)
+
+include(cmake/WindowsTests.cmake OPTIONAL)

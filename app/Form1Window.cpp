@@ -1,0 +1,436 @@
+#include "app/Form1Window.h"
+
+#include <commctrl.h>
+#include <shlwapi.h>
+#include <windowsx.h>
+
+#include <vector>
+
+#include "app/Resources.h"
+#include "patch/Payload.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr wchar_t WindowClass[] = L"TarnwickForm1";
+constexpr int Command1Id = 101;
+constexpr int Text1Id = 102;
+constexpr int Label2Id = 103;
+constexpr int Label1Id = 104;
+constexpr int Image1Id = 105;
+
+// Layout in twips (1/1440 inch), converted with the window's own DPI.
+struct Box {
+    int left, top, width, height;
+};
+constexpr int ClientWidth = 4050;
+constexpr int ClientHeight = 1290;
+constexpr Box Command1Box{2640, 840, 1335, 375};
+constexpr Box Text1Box{120, 1560, 5175, 2085};
+constexpr Box Label2Box{1440, 120, 2535, 855};
+constexpr Box Label1Box{1200, 960, 1335, 255};
+constexpr Box Image1Box{0, 0, 1320, 1320};
+
+int Pixels(int twips, UINT dpi) { return ::MulDiv(twips, static_cast<int>(dpi), 1440); }
+
+// Functions newer than the oldest Windows this runs on, looked up once.
+template <typename Function>
+Function User32Function(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+
+UINT DpiOf(HWND hwnd) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+    if (getDpiForWindow && hwnd) {
+        if (UINT dpi = getDpiForWindow(hwnd)) return dpi;
+    }
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen) ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+RECT WindowRectForClient(int width, int height, DWORD style, DWORD exStyle, UINT dpi) {
+    using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi = User32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
+    RECT rect{0, 0, width, height};
+    if (!adjustForDpi || !adjustForDpi(&rect, style, FALSE, exStyle, dpi))
+        ::AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+    return rect;
+}
+
+win32::UniqueHfont MakeVerdana(UINT dpi, bool italic) {
+    LOGFONTW font{};
+    font.lfHeight = -::MulDiv(825, static_cast<int>(dpi), 7200);  // 8.25 points
+    font.lfWeight = FW_NORMAL;
+    font.lfItalic = italic ? TRUE : FALSE;
+    font.lfCharSet = ANSI_CHARSET;
+    font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+    font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+    font.lfQuality = DEFAULT_QUALITY;
+    font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
+    ::lstrcpynW(font.lfFaceName, L"Verdana", LF_FACESIZE);
+    return win32::UniqueHfont(::CreateFontIndirectW(&font));
+}
+
+// The user-interface font Windows uses for message text, at the given DPI.
+win32::UniqueHfont MakeDefaultFont(UINT dpi) {
+    using ParametersForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+    static const auto forDpi = User32Function<ParametersForDpiFn>("SystemParametersInfoForDpi");
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (forDpi && forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
+        return win32::UniqueHfont(::CreateFontIndirectW(&metrics.lfMessageFont));
+    if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+        metrics.lfMessageFont.lfHeight =
+            ::MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi), 96);
+        return win32::UniqueHfont(::CreateFontIndirectW(&metrics.lfMessageFont));
+    }
+    return win32::UniqueHfont();  // the control keeps the system's own font
+}
+
+win32::ComPtr<IPicture> LoadLogo(HINSTANCE instance) {
+    win32::ComPtr<IPicture> picture;
+    HRSRC found = ::FindResourceW(instance, MAKEINTRESOURCEW(IDR_LOGO), RT_RCDATA);
+    if (!found) return picture;
+    HGLOBAL loaded = ::LoadResource(instance, found);
+    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
+    const DWORD size = ::SizeofResource(instance, found);
+    if (!bytes || !size) return picture;
+    win32::ComPtr<IStream> stream;
+    *stream.put() = ::SHCreateMemStream(static_cast<const BYTE*>(bytes), size);
+    if (!stream) return picture;
+    if (FAILED(::OleLoadPicture(stream.get(), static_cast<LONG>(size), FALSE, __uuidof(IPicture),
+                                picture.put_void())))
+        picture.reset();
+    return picture;
+}
+
+// Mouse-move arguments as the handlers take them: buttons and shift keys
+// as bit sets, the position in twips.
+short MouseButtons(WPARAM wParam) {
+    return static_cast<short>(((wParam & MK_LBUTTON) ? 1 : 0) | ((wParam & MK_RBUTTON) ? 2 : 0) |
+                              ((wParam & MK_MBUTTON) ? 4 : 0));
+}
+short ShiftKeys(WPARAM wParam) {
+    return static_cast<short>(((wParam & MK_SHIFT) ? 1 : 0) | ((wParam & MK_CONTROL) ? 2 : 0) |
+                              ((::GetKeyState(VK_MENU) < 0) ? 4 : 0));
+}
+
+}  // namespace
+
+// ---- Win32Control ----
+
+void Win32Control::Attach(HWND hwnd, HFONT upright, HFONT italic) noexcept {
+    hwnd_ = hwnd;
+    SetFonts(upright, italic);
+}
+
+void Win32Control::SetFonts(HFONT upright, HFONT italic) noexcept {
+    upright_ = upright;
+    italicFont_ = italic;
+    ApplyFont();
+}
+
+void Win32Control::ApplyFont() noexcept {
+    HFONT font = italic_ && italicFont_ ? italicFont_ : upright_;
+    if (hwnd_ && font) ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+std::wstring Win32Control::Text() const {
+    const int length = ::GetWindowTextLengthW(hwnd_);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const int copied = ::GetWindowTextW(hwnd_, text.data(), length + 1);
+    text.resize(static_cast<size_t>(copied > 0 ? copied : 0));
+    return text;
+}
+
+void Win32Control::SetText(const std::wstring& text) {
+    if (!::SetWindowTextW(hwnd_, text.c_str()))
+        throw win32::LastErrorFailure(L"A caption could not be set.");
+}
+
+void Win32Control::SetFontItalic(bool italic) {
+    // The same value again is no change to draw: no repaint, no flicker.
+    if (italic == italic_) return;
+    italic_ = italic;
+    ApplyFont();
+}
+
+// ---- Form1Window ----
+
+Form1Window::Form1Window(HINSTANCE instance, win32::Win32Platform& platform)
+    : instance_(instance), platform_(platform) {}
+
+Form1Window::~Form1Window() {
+    if (hwnd_) ::DestroyWindow(hwnd_);
+    ::UnregisterClassW(WindowClass, instance_);
+}
+
+int Form1Window::Run(int showCommand) {
+    const UINT startDpi = DpiOf(nullptr);
+    icon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK),
+                                                IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                                ::GetSystemMetrics(SM_CYICON), 0)));
+    smallIcon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK),
+                                                     IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                     ::GetSystemMetrics(SM_CYSMICON), 0)));
+    logo_ = LoadLogo(instance_);
+
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = &Form1Window::WindowProc;
+    windowClass.hInstance = instance_;
+    windowClass.hIcon = icon_.get();
+    windowClass.hIconSm = smallIcon_.get();
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+    windowClass.lpszClassName = WindowClass;
+    if (!::RegisterClassExW(&windowClass)) {
+        win32::ReportUncaughtFailure(nullptr, win32::LastErrorFailure(L"The window class could not be registered."));
+        return 1;
+    }
+
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    const DWORD exStyle = WS_EX_TOOLWINDOW;
+    const RECT frame = WindowRectForClient(Pixels(ClientWidth, startDpi),
+                                           Pixels(ClientHeight, startDpi), style, exStyle, startDpi);
+    hwnd_ = ::CreateWindowExW(exStyle, WindowClass, win32::ProgramTitle, style, CW_USEDEFAULT,
+                              CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
+                              nullptr, nullptr, instance_, this);
+    if (!hwnd_) {
+        if (!ended_)
+            win32::ReportUncaughtFailure(nullptr, win32::LastErrorFailure(L"The window could not be created."));
+        return ended_ ? exitCode_ : 1;
+    }
+    platform_.SetOwner(hwnd_);
+
+    Guard([this] { form_->Form_Load(); });
+    if (ended_) return exitCode_;
+
+    // Centred on the screen, sized for the DPI the window really got.
+    RECT window{};
+    ::GetWindowRect(hwnd_, &window);
+    const int width = window.right - window.left;
+    const int height = window.bottom - window.top;
+    ::SetWindowPos(hwnd_, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                   (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::ShowWindow(hwnd_, showCommand == SW_HIDE ? SW_SHOWNORMAL : showCommand);
+    ::UpdateWindow(hwnd_);
+    ::SetFocus(command1_.hwnd());
+
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    return exitCode_;
+}
+
+template <typename Handler>
+void Form1Window::Guard(Handler&& handler) noexcept {
+    if (ended_) return;  // after the end, no handler runs any more
+    try {
+        handler();
+    } catch (const ProgramEnd& end) {
+        End(end.exitCode);
+    } catch (const Failure& failure) {
+        ended_ = true;
+        win32::ReportUncaughtFailure(hwnd_, failure);
+        End(1);
+    } catch (const std::bad_alloc&) {
+        ended_ = true;
+        win32::ReportUncaughtFailure(hwnd_, Failure(ERROR_NOT_ENOUGH_MEMORY, L"Out of memory."));
+        End(1);
+    } catch (...) {
+        ended_ = true;
+        win32::ReportUncaughtFailure(hwnd_, Failure(ERROR_INTERNAL_ERROR, L"Unexpected failure."));
+        End(1);
+    }
+}
+
+void Form1Window::End(int exitCode) noexcept {
+    ended_ = true;
+    exitCode_ = exitCode;
+    if (hwnd_) {
+        ::DestroyWindow(hwnd_);
+    } else {
+        ::PostQuitMessage(exitCode_);
+    }
+}
+
+LRESULT CALLBACK Form1Window::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Form1Window* self = nullptr;
+    if (message == WM_NCCREATE) {
+        self = static_cast<Form1Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    } else {
+        self = reinterpret_cast<Form1Window*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    }
+    if (!self) return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT CALLBACK Form1Window::ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR id, DWORD_PTR selfPointer) {
+    auto* self = reinterpret_cast<Form1Window*>(selfPointer);
+    if (message == WM_MOUSEMOVE) self->MouseMoved(hwnd, wParam, lParam);
+    if (message == WM_NCDESTROY) ::RemoveWindowSubclass(hwnd, &Form1Window::ControlProc, id);
+    return ::DefSubclassProc(hwnd, message, wParam, lParam);
+}
+
+void Form1Window::MouseMoved(HWND source, WPARAM wParam, LPARAM lParam) {
+    const short button = MouseButtons(wParam);
+    const short shift = ShiftKeys(wParam);
+    const float x = static_cast<float>(GET_X_LPARAM(lParam)) * 1440.0f / static_cast<float>(dpi_);
+    const float y = static_cast<float>(GET_Y_LPARAM(lParam)) * 1440.0f / static_cast<float>(dpi_);
+    Guard([&] {
+        if (source == hwnd_) {
+            form_->Form_MouseMove(button, shift, x, y);
+        } else if (source == label1_.hwnd()) {
+            form_->Label1_MouseMove(button, shift, x, y);
+        } else if (source == label2_.hwnd()) {
+            form_->label2_MouseMove(button, shift, x, y);
+        } else if (source == image1_) {
+            form_->image1_MouseMove(button, shift, x, y);
+        }
+    });
+}
+
+LRESULT Form1Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            dpi_ = DpiOf(hwnd_);
+            CreateControls();
+            return 0;
+        case WM_COMMAND: {
+            const int id = LOWORD(wParam);
+            const int code = HIWORD(wParam);
+            if (id == Command1Id && code == BN_CLICKED) {
+                Guard([this] { form_->Command1_Click(); });
+            } else if (id == Label1Id && code == STN_CLICKED) {
+                Guard([this] { form_->Label1_Click(); });
+            }
+            return 0;
+        }
+        case WM_MOUSEMOVE:
+            MouseMoved(hwnd_, wParam, lParam);
+            return 0;
+        case WM_CTLCOLORSTATIC:
+            if (reinterpret_cast<HWND>(lParam) != text1_.hwnd()) {
+                HDC dc = reinterpret_cast<HDC>(wParam);
+                ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+                ::SetBkColor(dc, RGB(255, 255, 255));
+                return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
+            }
+            break;
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (item->CtlID == Image1Id) {
+                DrawLogo(*item);
+                return TRUE;
+            }
+            break;
+        }
+        case WM_SETFOCUS:
+            if (command1_.hwnd()) ::SetFocus(command1_.hwnd());
+            return 0;
+        case WM_DPICHANGED: {
+            dpi_ = HIWORD(wParam);
+            const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+            ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
+                           suggested->right - suggested->left, suggested->bottom - suggested->top,
+                           SWP_NOZORDER | SWP_NOACTIVATE);
+            Layout(dpi_);
+            return 0;
+        }
+        case WM_DESTROY:
+            ::PostQuitMessage(exitCode_);
+            return 0;
+        case WM_NCDESTROY:
+            hwnd_ = nullptr;
+            break;
+        default:
+            break;
+    }
+    return ::DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+void Form1Window::CreateControls() {
+    const DWORD child = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
+    auto make = [&](const wchar_t* kind, const wchar_t* text, DWORD style, DWORD exStyle, int id) {
+        return ::CreateWindowExW(exStyle, kind, text, child | style, 0, 0, 0, 0, hwnd_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_,
+                                 nullptr);
+    };
+    // Creation order follows the form's layout. The button is an ordinary
+    // push button: neither the default (Enter) nor the cancel (Esc) button.
+    HWND command1 = make(L"BUTTON", PatchCaption.data(), BS_PUSHBUTTON | WS_TABSTOP, 0, Command1Id);
+    // The payload box lies outside the client area. It is read-only and no
+    // tab stop, so keys typed at the window can never reach the file.
+    HWND text1 = make(L"EDIT", std::wstring(PreferencePayload).c_str(),
+                      ES_MULTILINE | ES_READONLY | ES_LEFT, WS_EX_CLIENTEDGE, Text1Id);
+    HWND label2 = make(L"STATIC", L"", SS_LEFT | SS_NOTIFY, 0, Label2Id);
+    HWND label1 = make(L"STATIC", WebSiteHost.data(), SS_LEFT | SS_NOTIFY, 0, Label1Id);
+    image1_ = make(L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, 0, Image1Id);
+
+    command1_.Attach(command1, nullptr, nullptr);
+    text1_.Attach(text1, nullptr, nullptr);
+    label2_.Attach(label2, nullptr, nullptr);
+    label1_.Attach(label1, nullptr, nullptr);
+
+    // Stacking, top first: the button over the instruction text where they
+    // meet, and the link label over the logo in their shared strip, so the
+    // whole site name is the link.
+    HWND above = HWND_TOP;
+    for (HWND control : {command1, label1, label2, image1_, text1}) {
+        ::SetWindowPos(control, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        above = control;
+    }
+    for (HWND control : {label1, label2, image1_})
+        ::SetWindowSubclass(control, &Form1Window::ControlProc, 0, reinterpret_cast<DWORD_PTR>(this));
+
+    Layout(dpi_);
+    form_ = std::make_unique<Form1>(
+        platform_, Form1Controls{*this, command1_, text1_, label2_, label1_});
+}
+
+void Form1Window::Layout(UINT dpi) {
+    labelFont_ = MakeVerdana(dpi, false);
+    labelItalicFont_ = MakeVerdana(dpi, true);
+    defaultFont_ = MakeDefaultFont(dpi);
+    command1_.SetFonts(defaultFont_.get(), nullptr);
+    text1_.SetFonts(defaultFont_.get(), nullptr);
+    label2_.SetFonts(labelFont_.get(), nullptr);
+    label1_.SetFonts(labelFont_.get(), labelItalicFont_.get());
+
+    auto place = [dpi](HWND control, const Box& box) {
+        ::SetWindowPos(control, nullptr, Pixels(box.left, dpi), Pixels(box.top, dpi),
+                       Pixels(box.width, dpi), Pixels(box.height, dpi),
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+    };
+    place(command1_.hwnd(), Command1Box);
+    place(text1_.hwnd(), Text1Box);
+    place(label2_.hwnd(), Label2Box);
+    place(label1_.hwnd(), Label1Box);
+    place(image1_, Image1Box);
+}
+
+void Form1Window::DrawLogo(const DRAWITEMSTRUCT& item) {
+    ::FillRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    if (!logo_) return;
+    OLE_XSIZE_HIMETRIC width = 0;
+    OLE_YSIZE_HIMETRIC height = 0;
+    logo_->get_Width(&width);
+    logo_->get_Height(&height);
+    // Unscaled at 96 DPI; the same size in inches at any other DPI.
+    const int pixels = ::MulDiv(88, static_cast<int>(dpi_), 96);
+    logo_->Render(item.hDC, 0, 0, pixels, pixels, 0, height, width, -height, nullptr);
+}
+
+}  // namespace tarnwick

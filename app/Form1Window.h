@@ -1,0 +1,90 @@
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <memory>
+#include <string>
+
+#include "app/Form1.h"
+#include "platform/win32/Handles.h"
+#include "platform/win32/Win32Platform.h"
+
+namespace tarnwick {
+
+// A Win32 child control as the handlers see it.
+class Win32Control final : public Control {
+public:
+    Win32Control() = default;
+    void Attach(HWND hwnd, HFONT upright, HFONT italic) noexcept;
+    void SetFonts(HFONT upright, HFONT italic) noexcept;
+    HWND hwnd() const noexcept { return hwnd_; }
+
+    std::wstring Text() const override;
+    void SetText(const std::wstring& text) override;
+    bool FontItalic() const override { return italic_; }
+    void SetFontItalic(bool italic) override;
+
+private:
+    void ApplyFont() noexcept;
+    HWND hwnd_ = nullptr;
+    HFONT upright_ = nullptr;
+    HFONT italicFont_ = nullptr;
+    bool italic_ = false;
+};
+
+// The Win32 side of the window: creates the controls, lays them out for the
+// window's DPI, and turns each message into a call of its named handler.
+// Every handler runs inside Guard, the one place where a failure is caught.
+class Form1Window final : public OwnerWindow {
+public:
+    Form1Window(HINSTANCE instance, win32::Win32Platform& platform);
+    ~Form1Window() override;
+    Form1Window(const Form1Window&) = delete;
+    Form1Window& operator=(const Form1Window&) = delete;
+
+    // Creates the window, runs the load handler, shows it and serves events
+    // until the program ends. Returns the process exit code.
+    int Run(int showCommand);
+
+    WindowHandle hWnd() const override { return reinterpret_cast<WindowHandle>(hwnd_); }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
+                                        UINT_PTR id, DWORD_PTR self);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void CreateControls();
+    void Layout(UINT dpi);
+    void MouseMoved(HWND source, WPARAM wParam, LPARAM lParam);
+    void DrawLogo(const DRAWITEMSTRUCT& item);
+    template <typename Handler>
+    void Guard(Handler&& handler) noexcept;
+    void End(int exitCode) noexcept;
+
+    HINSTANCE instance_;
+    win32::Win32Platform& platform_;
+    HWND hwnd_ = nullptr;
+    UINT dpi_ = 96;
+    bool ended_ = false;
+    int exitCode_ = 0;
+
+    win32::UniqueHicon icon_;
+    win32::UniqueHicon smallIcon_;
+    win32::UniqueHfont labelFont_;
+    win32::UniqueHfont labelItalicFont_;
+    win32::UniqueHfont defaultFont_;
+    win32::ComPtr<IPicture> logo_;
+
+    Win32Control command1_;
+    Win32Control text1_;
+    Win32Control label2_;
+    Win32Control label1_;
+    HWND image1_ = nullptr;
+
+    std::unique_ptr<Form1> form_;
+};
+
+}  // namespace tarnwick

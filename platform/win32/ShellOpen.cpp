@@ -1,0 +1,87 @@
+#include "platform/win32/ShellOpen.h"
+
+#include <exdisp.h>
+#include <shellapi.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shlobj.h>
+
+#include "platform/win32/Handles.h"
+
+namespace tarnwick::win32 {
+
+bool IsProcessElevated() noexcept {
+    HANDLE rawToken = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return false;
+    UniqueFile token(rawToken);
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    if (!::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size))
+        return false;
+    return elevation.TokenIsElevated != 0;
+}
+
+namespace {
+
+// The desktop's shell dispatch object: the shell window's view of the
+// desktop, its folder view's automation object, and that one's application.
+ComPtr<IShellDispatch2> DesktopShellDispatch() noexcept {
+    ComPtr<IShellWindows> shellWindows;
+    if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
+                                  __uuidof(IShellWindows), shellWindows.put_void())))
+        return {};
+    VARIANT desktopLocation{};
+    desktopLocation.vt = VT_I4;
+    desktopLocation.lVal = CSIDL_DESKTOP;
+    VARIANT empty{};
+    long desktopWindow = 0;
+    ComPtr<IDispatch> desktop;
+    if (shellWindows->FindWindowSW(&desktopLocation, &empty, SWC_DESKTOP, &desktopWindow,
+                                   SWFO_NEEDDISPATCH, desktop.put()) != S_OK ||
+        !desktop)
+        return {};
+    auto services = desktop.query<IServiceProvider>();
+    if (!services) return {};
+    ComPtr<IShellBrowser> browser;
+    if (FAILED(services->QueryService(SID_STopLevelBrowser, __uuidof(IShellBrowser),
+                                      browser.put_void())))
+        return {};
+    ComPtr<IShellView> view;
+    if (FAILED(browser->QueryActiveShellView(view.put()))) return {};
+    ComPtr<IDispatch> background;
+    if (FAILED(view->GetItemObject(SVGIO_BACKGROUND, __uuidof(IDispatch), background.put_void())))
+        return {};
+    auto folderView = background.query<IShellFolderViewDual>();
+    if (!folderView) return {};
+    ComPtr<IDispatch> application;
+    if (FAILED(folderView->get_Application(application.put()))) return {};
+    return application.query<IShellDispatch2>();
+}
+
+bool OpenThroughDesktopShell(const std::wstring& verb, const std::wstring& address) noexcept {
+    auto shell = DesktopShellDispatch();
+    if (!shell) return false;
+    UniqueBstr file(::SysAllocString(address.c_str()));
+    UniqueBstr operationText(::SysAllocString(verb.c_str()));
+    if (!file || !operationText) return false;
+    VARIANT noArguments{};
+    VARIANT noFolder{};
+    VARIANT operation{};
+    operation.vt = VT_BSTR;
+    operation.bstrVal = operationText.get();
+    VARIANT show{};
+    show.vt = VT_I4;
+    show.lVal = SW_SHOWNORMAL;
+    return SUCCEEDED(shell->ShellExecute(file.get(), noArguments, noFolder, operation, show));
+}
+
+}  // namespace
+
+void OpenWithUserRights(HWND owner, const std::wstring& verb, const std::wstring& address) noexcept {
+    if (IsProcessElevated() && OpenThroughDesktopShell(verb, address)) return;
+    const HINSTANCE ignored = ::ShellExecuteW(owner, verb.c_str(), address.c_str(), nullptr,
+                                              nullptr, SW_SHOWNORMAL);
+    (void)ignored;
+}
+
+}  // namespace tarnwick::win32

@@ -1,0 +1,200 @@
+#include "platform/win32/Win32Platform.h"
+
+#include <shlobj.h>
+#include <shellapi.h>
+
+#include <vector>
+
+#include "platform/win32/Handles.h"
+#include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/ShellOpen.h"
+
+namespace tarnwick::win32 {
+
+Failure ErrorFailure(DWORD error, const std::wstring& what) {
+    wchar_t* message = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    std::wstring text = length ? std::wstring(message, length) : L"Unknown error.";
+    if (message) ::LocalFree(message);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
+        text.pop_back();
+    return Failure(static_cast<long>(error), text + L"\n" + what);
+}
+
+Failure LastErrorFailure(const std::wstring& what) { return ErrorFailure(::GetLastError(), what); }
+
+int Win32Platform::ShowMessage(const std::wstring& text, unsigned style) {
+    const int answer = ::MessageBoxW(owner_, text.c_str(), ProgramTitle, style);
+    if (answer == 0) throw LastErrorFailure(L"The message box could not be shown.");
+    return answer;
+}
+
+std::unique_ptr<FileSystemObject> Win32Platform::NewFileSystemObject() {
+    return std::make_unique<Win32FileSystemObject>();
+}
+
+std::optional<std::string> Win32Platform::ReadFileForReplace(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) return std::nullopt;
+        throw ErrorFailure(error, path);
+    }
+    // Checked here as well as by the open: a rename would replace a read-only
+    // file on some file systems, and the file's owner meant it to stay.
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
+        throw ErrorFailure(ERROR_ACCESS_DENIED, path);
+
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) throw LastErrorFailure(path);
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.get(), &size)) throw LastErrorFailure(path);
+    if (size.QuadPart > 64 * 1024 * 1024) throw ErrorFailure(ERROR_FILE_TOO_LARGE, path);
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        if (!::ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
+                        &got, nullptr))
+            throw LastErrorFailure(path);
+        if (got == 0) break;
+        done += got;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+namespace {
+
+void RequireWritableTarget(const std::wstring& target) {
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        throw ErrorFailure(ERROR_ACCESS_DENIED, target);
+}
+
+void MoveInOneStep(const std::wstring& source, const std::wstring& target, bool replace) {
+    DWORD flags = MOVEFILE_WRITE_THROUGH;
+    if (replace) {
+        RequireWritableTarget(target);
+        flags |= MOVEFILE_REPLACE_EXISTING;
+    }
+    if (!::MoveFileExW(source.c_str(), target.c_str(), flags)) throw LastErrorFailure(target);
+}
+
+class Win32TemporaryFile final : public TemporaryFile {
+public:
+    Win32TemporaryFile(std::wstring path, UniqueFile file)
+        : path_(std::move(path)), file_(std::move(file)) {}
+    ~Win32TemporaryFile() override {
+        if (!committed_) {
+            file_.reset();
+            ::DeleteFileW(path_.c_str());
+        }
+    }
+    void Write(const std::string& bytes) override {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            DWORD wrote = 0;
+            if (!::WriteFile(file_.get(), bytes.data() + done,
+                             static_cast<DWORD>(bytes.size() - done), &wrote, nullptr))
+                throw LastErrorFailure(path_);
+            done += wrote;
+        }
+    }
+    void Commit(const std::wstring& target, bool replaceExisting) override {
+        if (!::FlushFileBuffers(file_.get())) throw LastErrorFailure(path_);
+        file_.reset();
+        MoveInOneStep(path_, target, replaceExisting);
+        committed_ = true;
+    }
+
+private:
+    std::wstring path_;
+    UniqueFile file_;
+    bool committed_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<TemporaryFile> Win32Platform::CreateTemporaryFile(const std::wstring& folder) {
+    // GetTempFileNameW creates the file under a fresh name; it is then
+    // opened exclusively for writing.
+    std::vector<wchar_t> name(MAX_PATH + 1);
+    if (!::GetTempFileNameW(folder.c_str(), L"TWK", 0, name.data()))
+        throw LastErrorFailure(folder);
+    std::wstring path(name.data());
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const Failure failure = LastErrorFailure(path);
+        ::DeleteFileW(path.c_str());
+        throw failure;
+    }
+    return std::make_unique<Win32TemporaryFile>(std::move(path), std::move(file));
+}
+
+void Win32Platform::MoveReplacing(const std::wstring& source, const std::wstring& target) {
+    MoveInOneStep(source, target, true);
+}
+
+void Win32Platform::CreateFolder(const std::wstring& path) {
+    if (!::CreateDirectoryW(path.c_str(), nullptr)) throw LastErrorFailure(path);
+}
+
+void Win32Platform::RemoveFile(const std::wstring& path) {
+    if (!::DeleteFileW(path.c_str())) throw LastErrorFailure(path);
+}
+
+std::string Win32Platform::ToAnsi(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int length = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                             nullptr, 0, nullptr, nullptr);
+    if (length <= 0) throw LastErrorFailure(L"The text could not be converted.");
+    std::string bytes(static_cast<size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                          length, nullptr, nullptr);
+    return bytes;
+}
+
+bool Win32Platform::SamePath(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+std::optional<std::wstring> Win32Platform::BrowseForFolder(WindowHandle owner,
+                                                           const std::wstring& prompt) {
+    BROWSEINFOW request{};
+    request.hwndOwner = reinterpret_cast<HWND>(owner);
+    request.pidlRoot = nullptr;
+    request.pszDisplayName = nullptr;
+    request.lpszTitle = prompt.c_str();
+    request.ulFlags = BIF_RETURNONLYFSDIRS;
+
+    UniqueCoTaskMem<PIDLIST_ABSOLUTE> chosen(::SHBrowseForFolderW(&request));
+    if (!chosen) return std::nullopt;
+
+    // A path query that finds no file-system path leaves an empty text.
+    std::wstring buffer(512, L' ');
+    if (!::SHGetPathFromIDListEx(chosen.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
+                                 GPFIDL_DEFAULT))
+        buffer[0] = L'\0';
+    return buffer;
+}
+
+void Win32Platform::OpenAddress(WindowHandle owner, const std::wstring& verb,
+                                const std::wstring& address) {
+    OpenWithUserRights(reinterpret_cast<HWND>(owner), verb, address);
+}
+
+void Win32Platform::EndProgram() { throw ProgramEnd{0}; }
+
+void ReportUncaughtFailure(HWND owner, const Failure& failure) noexcept {
+    std::wstring text = L"Run-time error '" + std::to_wstring(failure.Code()) + L"':\n\n" +
+                        failure.Description();
+    ::MessageBoxW(owner, text.c_str(), ProgramTitle, MB_OK | MB_ICONERROR);
+}
+
+}  // namespace tarnwick::win32

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/Failure.h"
+#include "platform/Platform.h"
+
+namespace tarnwick::win32 {
+
+// The failure for the calling thread's last Win32 error, naming what failed.
+Failure LastErrorFailure(const std::wstring& what);
+Failure ErrorFailure(DWORD error, const std::wstring& what);
+
+// The platform services on Windows, all through the wide-character APIs.
+class Win32Platform final : public Platform {
+public:
+    // Boxes and dialogs are modal to this window once it exists.
+    void SetOwner(HWND owner) noexcept { owner_ = owner; }
+
+    int ShowMessage(const std::wstring& text, unsigned style) override;
+    std::unique_ptr<FileSystemObject> NewFileSystemObject() override;
+    std::optional<std::string> ReadFileForReplace(const std::wstring& path) override;
+    std::unique_ptr<TemporaryFile> CreateTemporaryFile(const std::wstring& folder) override;
+    void MoveReplacing(const std::wstring& source, const std::wstring& target) override;
+    void CreateFolder(const std::wstring& path) override;
+    void RemoveFile(const std::wstring& path) override;
+    std::string ToAnsi(const std::wstring& text) override;
+    bool SamePath(const std::wstring& a, const std::wstring& b) override;
+    std::optional<std::wstring> BrowseForFolder(WindowHandle owner,
+                                                const std::wstring& prompt) override;
+    void OpenAddress(WindowHandle owner, const std::wstring& verb,
+                     const std::wstring& address) override;
+    [[noreturn]] void EndProgram() override;
+
+private:
+    HWND owner_ = nullptr;
+};
+
+// The run-time error box for a failure that nothing caught.
+void ReportUncaughtFailure(HWND owner, const Failure& failure) noexcept;
+
+inline constexpr wchar_t ProgramTitle[] = L"Tarnwick";
+
+}  // namespace tarnwick::win32

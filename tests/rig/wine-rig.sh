@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# The Windows test rig: an Xvfb display and a Wine prefix of our own under
+# the build folder, started once per test run and stopped after it.
+#
+#   wine-rig.sh start RIG_DIR        start Xvfb on a free display, make the prefix
+#   wine-rig.sh dpi RIG_DIR N        set the prefix's DPI (restarts wineserver)
+#   wine-rig.sh run RIG_DIR CMD...   run a command with the rig's environment
+#   wine-rig.sh stop RIG_DIR         end wineserver and Xvfb, leave nothing running
+set -euo pipefail
+
+command=${1:?command}
+rig=${2:?rig folder}
+mkdir -p "$rig"
+rig=$(cd "$rig" && pwd)
+envfile="$rig/env"
+
+export WINEPREFIX="$rig/prefix"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+load_env() {
+    [[ -f "$envfile" ]] || { echo "wine-rig: not started ($envfile missing)" >&2; exit 1; }
+    # shellcheck disable=SC1090
+    source "$envfile"
+    export DISPLAY
+}
+
+free_display() {
+    local n
+    for n in $(seq 90 190); do
+        if [[ ! -e "/tmp/.X11-unix/X$n" && ! -e "/tmp/.X$n-lock" ]]; then
+            echo "$n"
+            return
+        fi
+    done
+    echo "wine-rig: no free X display" >&2
+    exit 1
+}
+
+set_dpi() {
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+    # Also the machine-wide value, which older Wine reads for the screen.
+    wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+        /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+    wineserver -k || true
+    wineserver -w || true
+}
+
+case "$command" in
+start)
+    "$0" stop "$rig" >/dev/null 2>&1 || true
+    display=$(free_display)
+    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >"$rig/xvfb.log" 2>&1 &
+    echo "XVFB_PID=$!" >"$envfile"
+    echo "DISPLAY=:$display" >>"$envfile"
+    load_env
+    for _ in $(seq 1 100); do
+        [[ -e "/tmp/.X11-unix/X$display" ]] && break
+        sleep 0.1
+    done
+    if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+        wineboot -i >"$rig/wineboot.log" 2>&1 || { cat "$rig/wineboot.log" >&2; exit 1; }
+        wineserver -w || true
+    fi
+    # Links are handed to a recorder rather than a real browser.
+    wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ \
+        /d "$rig/record-address.sh" /f >/dev/null 2>&1
+    cat >"$rig/record-address.sh" <<REC
+#!/bin/sh
+printf '%s\n' "\$*" >>"$rig/opened-addresses.txt"
+REC
+    chmod +x "$rig/record-address.sh"
+    set_dpi 96
+    echo "wine-rig: display :$display, prefix $WINEPREFIX"
+    ;;
+dpi)
+    load_env
+    set_dpi "${3:?dpi}"
+    ;;
+run)
+    load_env
+    shift 2
+    export TARNWICK_RIG="$rig"
+    "$@"
+    ;;
+stop)
+    if [[ -f "$envfile" ]]; then
+        # shellcheck disable=SC1090
+        source "$envfile"
+        export DISPLAY
+        wineserver -k >/dev/null 2>&1 || true
+        wineserver -w >/dev/null 2>&1 || true
+        if [[ -n "${XVFB_PID:-}" ]]; then
+            kill "$XVFB_PID" 2>/dev/null || true
+            for _ in $(seq 1 50); do kill -0 "$XVFB_PID" 2>/dev/null || break; sleep 0.1; done
+        fi
+        rm -f "$envfile"
+    fi
+    ;;
+*)
+    echo "wine-rig: unknown command $command" >&2
+    exit 2
+    ;;
+esac
