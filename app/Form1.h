@@ -10,8 +10,8 @@
 namespace tarnwick {
 
 // The maker's site: the link label shows the host, a click opens the address.
-inline constexpr std::wstring_view WebSiteHost = L"www.tarnwick.example";
-inline constexpr std::wstring_view WebSiteAddress = L"http://www.tarnwick.example/";
+inline constexpr std::wstring_view WebSiteHost = L"tarnwick.example";
+inline constexpr std::wstring_view WebSiteAddress = L"http://tarnwick.example/";
 
 inline constexpr std::wstring_view PatchCaption = L"Patch";
 inline constexpr std::wstring_view UndoPatchCaption = L"Undo Patch";

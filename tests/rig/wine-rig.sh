@@ -72,6 +72,7 @@ printf '%s\n' "\$*" >>"$rig/opened-addresses.txt"
 REC
     chmod +x "$rig/record-address.sh"
     set_dpi 96
+    echo 96 >"$rig/dpi"
     echo "wine-rig: display :$display, prefix $WINEPREFIX"
     ;;
 dpi)

@@ -103,8 +103,8 @@ TEST_F(WebLink, EachClickOpensTheSiteOnceWithTheWindowAsOwner) {
     form.Label1_Click();
     form.Label1_Click();
     EXPECT_EQ(platform.log, (std::vector<std::string>{
-                                "open Open http://www.tarnwick.example/ owner=4660",
-                                "open Open http://www.tarnwick.example/ owner=4660"}));
+                                "open Open http://tarnwick.example/ owner=4660",
+                                "open Open http://tarnwick.example/ owner=4660"}));
     EXPECT_TRUE(label1.italic);
     EXPECT_EQ(command1.textChanges, 0);
     EXPECT_TRUE(form.browserFolder().empty());

@@ -1,0 +1,146 @@
+#pragma once
+
+// Drives the real tarnwick.exe from a second process in the same Wine
+// prefix: starts it, finds its window and boxes, reads and presses them,
+// and lays out the browser folder the way a test asks.
+
+#include <windows.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnwick::e2e {
+
+using namespace std::chrono_literals;
+
+inline const std::wstring DefaultFolder = L"C:\\Program Files\\Mozilla Firefox\\";
+inline const std::wstring MarkerFolder = L"C:\\Program Files\\Mozilla Firefox\\i386";
+inline const std::wstring ProfileFolder = L"C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\";
+inline const std::wstring PrefsFile =
+    L"C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js";
+inline const std::wstring BackupFile = PrefsFile + L".tarnwick-original";
+
+inline const std::string PayloadFile =
+    "// Enable pipelining:\r\n"
+    "user_pref(\"network.http.pipelining\", true);\r\n"
+    "user_pref(\"network.http.proxy.pipe lining\", true);\r\n"
+    "user_pref(\"network.http.pipelining.maxrequests\", 100)\r\n"
+    "\r\n";
+
+// ---- files ----
+void RemoveTree(const std::wstring& path);  // also clears read-only flags
+void MakeFolders(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+std::optional<std::string> ReadBytes(const std::wstring& path);
+bool IsFolder(const std::wstring& path);
+bool IsFile(const std::wstring& path);
+void SetReadOnly(const std::wstring& path, bool readOnly);
+// Every file and folder below `root` with its content, for "left as it was".
+std::vector<std::pair<std::wstring, std::string>> Snapshot(const std::wstring& root);
+// The browser folder laid out fresh: the program folder with defaults\profile.
+void LayOutBrowser();
+void RemoveBrowser();
+std::wstring DriverFolder();  // where this driver (and tarnwick.exe) lives
+std::wstring RigFile(const std::wstring& name);  // a file in the rig's folder, as a Windows path
+
+// ---- windows ----
+struct WindowInfo {
+    HWND hwnd;
+    std::wstring className;
+    std::wstring text;
+    RECT rect;  // in the parent's client coordinates for children, screen for top level
+    LONG_PTR style;
+    LONG_PTR exStyle;
+    int id;
+};
+std::wstring ClassOf(HWND hwnd);
+std::wstring TextOf(HWND hwnd);
+std::vector<WindowInfo> Children(HWND parent);
+std::wstring Describe(const std::vector<WindowInfo>& windows);
+
+// A box or dialog of the program, as a person sees it.
+struct Box {
+    HWND hwnd = nullptr;
+    std::wstring title;
+    std::wstring text;         // the message text (empty for the folder dialog)
+    std::vector<int> buttons;  // ids of the push buttons shown
+    bool topmost = false;
+    bool isFolderDialog = false;
+    bool hasIcon = false;
+};
+
+class App {
+public:
+    App();  // starts tarnwick.exe and waits for its window
+    ~App();  // never leaves the process behind
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    HWND Window() const { return window_; }
+    DWORD ProcessId() const { return processId_; }
+    HWND Control(const wchar_t* className, int nth = 0) const;
+    HWND Command1() const;
+    HWND Text1() const;
+    HWND Label1() const;
+    HWND Label2() const;
+    HWND Image1() const;
+
+    // Clicks the button the way the keyboard would: no pointer needed.
+    void ClickButton();
+    // The next box or dialog the program shows; fails the test if none comes.
+    Box NextBox(std::chrono::milliseconds timeout = 10s);
+    bool AnyBox() const;
+    void Press(const Box& box, int buttonId);
+    void ChooseFolder(const Box& dialog, const std::wstring& path);
+    // Exit code once the process has ended; nullopt if it is still running.
+    std::optional<DWORD> WaitForExit(std::chrono::milliseconds timeout = 10s);
+    bool Running() const;
+    void Close();  // the window's close command
+
+    // Pointer and screen.
+    void MovePointerTo(HWND control, int x, int y);  // client coordinates of `control`
+    void ClickPointerAt(HWND control, int x, int y, int clicks = 1);
+    void Screenshot(const std::wstring& name) const;  // PNG beside the driver
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD processId_ = 0;
+    HWND window_ = nullptr;
+};
+
+// Pixels of a rectangle of the screen, top-down rows of 0x00RRGGBB.
+struct Capture {
+    int width = 0;
+    int height = 0;
+    std::vector<UINT32> pixels;
+    bool operator==(const Capture& other) const {
+        return width == other.width && height == other.height && pixels == other.pixels;
+    }
+};
+Capture CaptureScreen(const RECT& screenRect);
+Capture CaptureClient(HWND hwnd);
+void SavePng(const Capture& capture, const std::wstring& path);
+
+UINT ScreenDpi();
+// A label drawn in this process as the program should draw it: Verdana
+// 8.25 pt, upright or italic, on white, on the same display.
+Capture ReferenceLabel(const std::wstring& text, SIZE size, bool italic);
+// Pixels that differ, leaving out `covered` (a sibling's part); -1 when the sizes differ.
+int Differences(const Capture& shown, const Capture& expected, const RECT& covered = RECT{});
+// The part of `label` that `sibling` lies over, in the label's coordinates.
+RECT CoveredBy(HWND label, HWND sibling);
+
+// Waits until `condition` holds, polling; false on time-out.
+template <typename Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds timeout = 5s) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition()) return true;
+        ::Sleep(20);
+    }
+    return condition();
+}
+
+}  // namespace tarnwick::e2e
