@@ -29,3 +29,12 @@ target_include_directories(tarnwick_show PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(tarnwick_show PRIVATE gtest shell32 user32 gdi32 ole32)
 target_link_options(tarnwick_show PRIVATE -static -municode)
 add_dependencies(tarnwick_show tarnwick)
+
+# Benchmarks: the yardstick window and the timing program (scripts/bench.sh).
+add_executable(tarnwick_baseline WIN32 tests/bench/Baseline.cpp)
+target_link_options(tarnwick_baseline PRIVATE -static -municode -s)
+add_executable(tarnwick_bench tests/bench/Benchmark.cpp tests/e2e/Driver.cpp)
+target_include_directories(tarnwick_bench PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(tarnwick_bench PRIVATE gtest shell32 user32 gdi32 ole32 psapi)
+target_link_options(tarnwick_bench PRIVATE -static -municode)
+add_dependencies(tarnwick_bench tarnwick tarnwick_baseline)

@@ -23,11 +23,16 @@ bool IsProcessElevated() noexcept {
 
 namespace {
 
+// Spelled out here rather than taken from uuid.lib, which would bring every
+// GUID Windows defines into the program.
+constexpr CLSID ShellWindowsClass = {0x9BA05972, 0xF6A8, 0x11CF, {0xA4, 0x42, 0x00, 0xA0, 0xC9, 0x0A, 0x8F, 0x39}};
+constexpr GUID TopLevelBrowserService = {0x4C96BE40, 0x915C, 0x11CF, {0x99, 0xD3, 0x00, 0xAA, 0x00, 0x4A, 0xE8, 0x37}};
+
 // The desktop's shell dispatch object: the shell window's view of the
 // desktop, its folder view's automation object, and that one's application.
 ComPtr<IShellDispatch2> DesktopShellDispatch() noexcept {
     ComPtr<IShellWindows> shellWindows;
-    if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
+    if (FAILED(::CoCreateInstance(ShellWindowsClass, nullptr, CLSCTX_LOCAL_SERVER,
                                   __uuidof(IShellWindows), shellWindows.put_void())))
         return {};
     VARIANT desktopLocation{};
@@ -43,7 +48,7 @@ ComPtr<IShellDispatch2> DesktopShellDispatch() noexcept {
     auto services = desktop.query<IServiceProvider>();
     if (!services) return {};
     ComPtr<IShellBrowser> browser;
-    if (FAILED(services->QueryService(SID_STopLevelBrowser, __uuidof(IShellBrowser),
+    if (FAILED(services->QueryService(TopLevelBrowserService, __uuidof(IShellBrowser),
                                       browser.put_void())))
         return {};
     ComPtr<IShellView> view;

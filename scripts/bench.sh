@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Benchmarks under the same Wine and Xvfb rig as the tests: start-up and
+# memory against a one-button baseline window, size and imports of the
+# release exe, and one apply and one undo from click to exit.
+set -euo pipefail
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${TARNWICK_BUILD:-$top/build/host}
+"$top/scripts/install-deps.sh"
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"$(nproc)" --target windows_build >/dev/null
+win=$build/windows
+exe=$win/tarnwick.exe
+
+size=$(stat -c %s "$exe")
+echo "size: tarnwick.exe $size bytes ($((size / 1024)) KiB; budget 256 KiB)"
+echo "imports: $(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name/ {print $3}' | sort -f | paste -sd' ')"
+
+rig=$build/bench-rig
+"$top/tests/rig/wine-rig.sh" start "$rig" >/dev/null
+trap '"$top/tests/rig/wine-rig.sh" stop "$rig"' EXIT
+"$top/tests/rig/wine-rig.sh" run "$rig" wine "$win/tarnwick_bench.exe" "${1:-15}"
