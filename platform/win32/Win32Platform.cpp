@@ -192,9 +192,14 @@ void Win32Platform::OpenAddress(WindowHandle owner, const std::wstring& verb,
 void Win32Platform::EndProgram() { throw ProgramEnd{0}; }
 
 void ReportUncaughtFailure(HWND owner, const Failure& failure) noexcept {
-    std::wstring text = L"Run-time error '" + std::to_wstring(failure.Code()) + L"':\n\n" +
-                        failure.Description();
-    ::MessageBoxW(owner, text.c_str(), ProgramTitle, MB_OK | MB_ICONERROR);
+    try {
+        const std::wstring text = L"Run-time error '" + std::to_wstring(failure.Code()) +
+                                  L"':\n\n" + failure.Description();
+        ::MessageBoxW(owner, text.c_str(), ProgramTitle, MB_OK | MB_ICONERROR);
+    } catch (...) {
+        // No memory left even for the text: the box still says what happened.
+        ::MessageBoxW(owner, L"Run-time error: out of memory.", ProgramTitle, MB_OK | MB_ICONERROR);
+    }
 }
 
 }  // namespace tarnwick::win32
