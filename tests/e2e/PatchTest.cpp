@@ -1,0 +1,715 @@
+// The patch button end to end: applying the tweak, undoing it, the folder
+// dialog, and the failures a person can run into on the way. Every run
+// ends on its own: the exit code is checked on every path.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <iostream>
+
+#include "tests/e2e/Driver.h"
+
+namespace tarnwick::e2e {
+namespace {
+
+const std::wstring WorkingFolder = L"C:\\tarnwick-cwd";
+const std::wstring Browsers = L"C:\\Browsers";
+const std::wstring FoxFolder = L"C:\\Browsers\\Fox\\";
+
+const std::string EarlierPrefs = "user_pref(\"browser.startup.homepage\", \"about:blank\");\r\n";
+const std::string OlderBackup = "// kept from the very first install\r\n";
+
+using Tree = std::vector<std::pair<std::wstring, std::string>>;
+
+// What a box says and offers, as a person sees it.
+struct BoxLook {
+    std::wstring text;
+    std::vector<int> buttons;
+    bool icon;
+    bool topmost;
+};
+const BoxLook CompleteBox{L"Patching is complete.", {IDOK}, true, false};
+const BoxLook LookAgainBox{
+    L"Tarnwick could not find Firefox in this folder, would you like to look again?",
+    {IDYES, IDNO}, true, false};
+const BoxLook CannotFindBox{
+    L"Tarnwick cannot find your Firefox folder, would you like to locate it?",
+    {IDYES, IDNO}, true, false};
+const BoxLook ConfirmUndoBox{L"This will undo the patch, are you sure you want to do this?",
+                             {IDYES, IDNO}, true, false};
+// System-modal, so it stays above every other window; no icon.
+const BoxLook RemovedBox{L"Tweak Removed. Thankyou for trying out the patch.", {IDOK}, false, true};
+const std::wstring RunTimeErrorStart = L"Run-time error '";
+
+Box ExpectBox(App& app, const BoxLook& look) {
+    Box box = app.NextBox();
+    EXPECT_FALSE(box.isFolderDialog)
+        << "a folder dialog instead of " << testing::PrintToString(look.text);
+    EXPECT_EQ(box.title, L"Tarnwick");
+    EXPECT_EQ(box.text, look.text);
+    EXPECT_EQ(box.buttons, look.buttons) << testing::PrintToString(look.text);
+    EXPECT_EQ(box.hasIcon, look.icon) << testing::PrintToString(look.text);
+    EXPECT_EQ(box.topmost, look.topmost) << testing::PrintToString(look.text);
+    return box;
+}
+
+Box ExpectRunTimeError(App& app) {
+    Box box = app.NextBox();
+    EXPECT_EQ(box.title, L"Tarnwick");
+    EXPECT_EQ(box.text.substr(0, RunTimeErrorStart.size()), RunTimeErrorStart)
+        << testing::PrintToString(box.text);
+    EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+    return box;
+}
+
+Box ExpectFolderDialog(App& app) {
+    Box box = app.NextBox();
+    EXPECT_TRUE(box.isFolderDialog) << "a box instead: " << testing::PrintToString(box.text);
+    return box;
+}
+
+// A run that ends by itself, without a box left open.
+void ExpectExit(App& app, DWORD code) {
+    const auto exitCode = app.WaitForExit();
+    ASSERT_TRUE(exitCode.has_value())
+        << "the program is still running; a box open: " << app.AnyBox();
+    EXPECT_EQ(*exitCode, code);
+}
+
+// The button's caption as the next start shows it; that run is closed again.
+std::wstring CaptionOnNextStart() {
+    App app;
+    EXPECT_TRUE(app.Window());
+    if (!app.Window()) return {};
+    const std::wstring caption = TextOf(app.Command1());
+    app.Close();
+    const auto exitCode = app.WaitForExit();
+    EXPECT_EQ(exitCode, std::optional<DWORD>(0)) << "closing the window";
+    return caption;
+}
+
+std::vector<std::wstring> TempFilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry{};
+    HANDLE find = ::FindFirstFileW((folder + L"*.tmp").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(entry.cFileName);
+    while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+    return names;
+}
+
+void ExpectPayloadAt(const std::wstring& path) {
+    const auto bytes = ReadBytes(path);
+    ASSERT_TRUE(bytes.has_value()) << "no file at " << testing::PrintToString(path);
+    EXPECT_EQ(bytes->size(), 177u);
+    EXPECT_EQ(bytes->substr(bytes->size() - std::min<size_t>(4, bytes->size())), "\r\n\r\n");
+    EXPECT_EQ(*bytes, PayloadFile);
+}
+
+bool IsReadOnly(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+bool IsLink(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+Tree With(Tree tree, const std::wstring& path, const std::string& bytes) {
+    tree.emplace_back(path, bytes);
+    std::sort(tree.begin(), tree.end());
+    return tree;
+}
+
+// ---- links, made and removed from the Linux side ----
+// Wine makes no links through Win32 and cannot remove them either, but it
+// runs a Linux program handed to CreateProcessW and names the Linux path of
+// a Windows one.
+
+std::string LinuxPath(const std::wstring& windowsPath) {
+    using Convert = char*(CDECL*)(LPCWSTR);
+    static const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!convert) return {};
+    char* path = convert(windowsPath.c_str());
+    if (!path) return {};
+    std::string result(path);
+    ::HeapFree(::GetProcessHeap(), 0, path);
+    return result;
+}
+
+bool UnderWine() {
+    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    std::wstring text(utf8.size(), L'\0');
+    text.resize(static_cast<size_t>(
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(),
+                              static_cast<int>(text.size()))));
+    return text;
+}
+
+// Wine gives back no process handle for a Linux program, so callers poll
+// for its effect on disk instead of waiting for it.
+bool StartLinux(std::wstring commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info))
+        return false;
+    if (info.hThread) ::CloseHandle(info.hThread);
+    if (info.hProcess) ::CloseHandle(info.hProcess);
+    return true;
+}
+
+void MakeLinuxLink(const std::wstring& link, const std::wstring& target) {
+    const std::string from = LinuxPath(target);
+    const std::string at = LinuxPath(link);
+    ASSERT_FALSE(from.empty() || at.empty()) << "no Linux path for the link";
+    ASSERT_TRUE(StartLinux(L"/bin/ln -s \"" + Wide(from) + L"\" \"" + Wide(at) + L"\""));
+    ASSERT_TRUE(WaitUntil([&] { return IsLink(link); })) << "the link did not appear";
+}
+
+void RemoveLinuxLink(const std::wstring& link) {
+    const std::string at = LinuxPath(link);
+    if (at.empty() || !StartLinux(L"/bin/rm -f \"" + Wide(at) + L"\"")) return;
+    const auto gone = [&] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; };
+    EXPECT_TRUE(WaitUntil(gone)) << "the link " << testing::PrintToString(link) << " stayed";
+}
+
+// RemoveTree stops at a link under Wine: take them away first.
+void RemoveLinksBelow(const std::wstring& folder) {
+    std::wstring root = folder;
+    while (!root.empty() && root.back() == L'\\') root.pop_back();
+    WIN32_FIND_DATAW entry{};
+    HANDLE find = ::FindFirstFileW((root + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return;
+    std::vector<std::pair<std::wstring, DWORD>> children;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            children.emplace_back(root + L"\\" + name, entry.dwFileAttributes);
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+    for (const auto& [path, attributes] : children) {
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            RemoveLinuxLink(path);
+        } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveLinksBelow(path);
+        }
+    }
+}
+
+// ---- fixtures ----
+
+// Nothing from an earlier test: no browser folders elsewhere, no links, an
+// empty working folder (so a stray relative write shows).
+class PatchRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (UnderWine()) {
+            RemoveLinksBelow(DefaultFolder);
+            RemoveLinksBelow(Browsers);
+        }
+        RemoveTree(Browsers);
+        RemoveTree(WorkingFolder);
+        ASSERT_FALSE(IsFolder(Browsers));
+        ASSERT_FALSE(IsFolder(WorkingFolder));
+    }
+    void TearDown() override {
+        if (UnderWine()) {
+            RemoveLinksBelow(DefaultFolder);
+            RemoveLinksBelow(Browsers);
+        }
+    }
+};
+
+// The browser in its default folder, never patched.
+class Patch : public PatchRun {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(PatchRun::SetUp());
+        ASSERT_NO_FATAL_FAILURE(LayOutBrowser());
+    }
+};
+
+// The browser in its default folder, patched: marker and payload in place.
+class Undo : public Patch {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(Patch::SetUp());
+        ASSERT_NO_FATAL_FAILURE(MakeFolders(MarkerFolder));
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(PrefsFile, PayloadFile));
+    }
+
+    // Starts the program, clicks, and says Yes to the undo question.
+    void ConfirmUndo(App& app) {
+        ASSERT_TRUE(app.Window());
+        EXPECT_EQ(TextOf(app.Command1()), L"Undo Patch");
+        app.ClickButton();
+        const Box confirm = ExpectBox(app, ConfirmUndoBox);
+        app.Press(confirm, IDYES);
+    }
+};
+
+// No browser in the default folder: the program has to ask where it is.
+class FolderDialog : public PatchRun {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(PatchRun::SetUp());
+        ASSERT_NO_FATAL_FAILURE(RemoveBrowser());
+        ASSERT_NO_FATAL_FAILURE(MakeFolders(FoxFolder + L"defaults\\profile"));
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(FoxFolder + L"firefox.exe", "MZ stand-in"));
+    }
+
+    // Starts the program, clicks, says Yes to locating the folder, and
+    // returns the folder dialog.
+    Box OpenDialog(App& app) {
+        EXPECT_TRUE(app.Window());
+        EXPECT_EQ(TextOf(app.Command1()), L"Patch");
+        app.ClickButton();
+        const Box question = ExpectBox(app, CannotFindBox);
+        app.Press(question, IDYES);
+        return ExpectFolderDialog(app);
+    }
+};
+
+// ---- applying in the default folder ----
+
+struct ApplyCase {
+    const char* name;
+    std::optional<std::string> prefs;        // user.js before the click
+    std::optional<std::string> backup;       // the kept copy before the click
+    std::optional<std::string> backupAfter;  // the kept copy afterwards
+};
+void PrintTo(const ApplyCase& c, std::ostream* os) { *os << c.name; }
+
+class PatchApplies : public Patch, public ::testing::WithParamInterface<ApplyCase> {};
+
+TEST_P(PatchApplies, WritesThePayloadKeepsTheOriginalOnceAndMarksTheFolder) {
+    const ApplyCase& c = GetParam();
+    if (c.prefs) {
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(PrefsFile, *c.prefs));
+    }
+    if (c.backup) {
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(BackupFile, *c.backup));
+    }
+    {
+        App app;
+        ASSERT_TRUE(app.Window());
+        EXPECT_EQ(TextOf(app.Command1()), L"Patch");
+        app.ClickButton();
+        const Box done = ExpectBox(app, CompleteBox);
+        app.Press(done, IDOK);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    ExpectPayloadAt(PrefsFile);
+    EXPECT_EQ(ReadBytes(BackupFile), c.backupAfter);
+    EXPECT_TRUE(IsFolder(MarkerFolder));
+    EXPECT_EQ(TempFilesIn(ProfileFolder), std::vector<std::wstring>{});
+    EXPECT_EQ(Snapshot(WorkingFolder), Tree{}) << "something was written to the working folder";
+    EXPECT_EQ(CaptionOnNextStart(), L"Undo Patch");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patch, PatchApplies,
+    ::testing::Values(
+        ApplyCase{"NoEarlierFile", std::nullopt, std::nullopt, std::nullopt},
+        ApplyCase{"EarlierFileIsKept", EarlierPrefs, std::nullopt, EarlierPrefs},
+        ApplyCase{"EmptyEarlierFileIsKept", "", std::nullopt, ""},
+        ApplyCase{"EarlierPayloadNeedsNoCopy", PayloadFile, std::nullopt, std::nullopt},
+        ApplyCase{"OlderCopyIsNeverOverwritten", EarlierPrefs, OlderBackup, OlderBackup}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Patch, ThenUndoPutsTheEarlierFileBack) {
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(PrefsFile, EarlierPrefs));
+    {
+        App app;
+        ASSERT_TRUE(app.Window());
+        app.ClickButton();
+        const Box done = ExpectBox(app, CompleteBox);
+        app.Screenshot(L"patch-complete");
+        app.Press(done, IDOK);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    ExpectPayloadAt(PrefsFile);
+    EXPECT_EQ(ReadBytes(BackupFile), EarlierPrefs);
+    ASSERT_TRUE(IsFolder(MarkerFolder));
+    {
+        App app;
+        ASSERT_TRUE(app.Window());
+        EXPECT_EQ(TextOf(app.Command1()), L"Undo Patch");
+        app.ClickButton();
+        app.Press(ExpectBox(app, ConfirmUndoBox), IDYES);
+        const Box removed = ExpectBox(app, RemovedBox);
+        app.Screenshot(L"undo-removed");
+        app.Press(removed, IDOK);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    EXPECT_EQ(ReadBytes(PrefsFile), EarlierPrefs);
+    EXPECT_FALSE(IsFile(BackupFile));
+    EXPECT_FALSE(IsFolder(MarkerFolder));
+    EXPECT_EQ(TempFilesIn(ProfileFolder), std::vector<std::wstring>{});
+}
+
+// ---- applying refused: the folder is left exactly as it was ----
+
+struct RefusedCase {
+    const char* name;
+    std::function<void()> arrange;
+    bool lockPrefs;  // held open without sharing while the program runs
+};
+void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
+
+class PatchRefused : public Patch, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(PatchRefused, AsksToLookAgainAndNoLeavesTheFolderAsItWas) {
+    const RefusedCase& c = GetParam();
+    ASSERT_NO_FATAL_FAILURE(c.arrange());
+    const Tree before = Snapshot(DefaultFolder);
+    const bool wasReadOnly = IsReadOnly(PrefsFile);
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    if (c.lockPrefs) {
+        lock = ::CreateFileW(PrefsFile.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    }
+    {
+        App app;
+        ASSERT_TRUE(app.Window());
+        app.ClickButton();
+        const Box question = ExpectBox(app, LookAgainBox);
+        app.Press(question, IDNO);
+        ExpectExit(app, 0);
+    }
+    if (lock != INVALID_HANDLE_VALUE) ::CloseHandle(lock);
+    EXPECT_EQ(Snapshot(DefaultFolder), before) << "no payload, no copy, no marker, no temp file";
+    EXPECT_EQ(IsReadOnly(PrefsFile), wasReadOnly);
+    EXPECT_EQ(Snapshot(WorkingFolder), Tree{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patch, PatchRefused,
+    ::testing::Values(
+        RefusedCase{"ReadOnlyPrefs",
+                    [] {
+                        WriteBytes(PrefsFile, EarlierPrefs);
+                        SetReadOnly(PrefsFile, true);
+                    },
+                    false},
+        RefusedCase{"LockedPrefs", [] { WriteBytes(PrefsFile, EarlierPrefs); }, true},
+        RefusedCase{"NoProfileFolder", [] { RemoveTree(DefaultFolder + L"defaults"); }, false},
+        RefusedCase{"ProfileIsAFile",
+                    [] {
+                        RemoveTree(DefaultFolder + L"defaults");
+                        MakeFolders(DefaultFolder + L"defaults");
+                        WriteBytes(DefaultFolder + L"defaults\\profile", "not a folder");
+                    },
+                    false},
+        // The copy of the earlier file cannot be put in place: both new
+        // files are dropped again, and user.js keeps its bytes.
+        RefusedCase{"BackupNameTakenByAFolder",
+                    [] {
+                        WriteBytes(PrefsFile, EarlierPrefs);
+                        MakeFolders(BackupFile);
+                    },
+                    false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A file where the marker folder belongs reads as "not patched": the patch
+// is written, but the marker cannot be made, so the run counts as failed.
+TEST_F(Patch, MarkerNameTakenByAFileWritesThePayloadThenAsksToLookAgain) {
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(MarkerFolder, "not a folder"));
+    {
+        App app;
+        ASSERT_TRUE(app.Window());
+        EXPECT_EQ(TextOf(app.Command1()), L"Patch");
+        app.ClickButton();
+        const Box question = ExpectBox(app, LookAgainBox);
+        app.Press(question, IDNO);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    ExpectPayloadAt(PrefsFile);
+    EXPECT_TRUE(IsFile(MarkerFolder));
+    EXPECT_EQ(ReadBytes(MarkerFolder), std::optional<std::string>("not a folder"));
+    EXPECT_FALSE(IsFile(BackupFile));
+    EXPECT_EQ(TempFilesIn(ProfileFolder), std::vector<std::wstring>{});
+}
+
+// Looking again may land on the default folder after all, named in other
+// letter case: that is still the folder undo knows, so it is marked.
+TEST_F(Patch, LookingAgainAtTheDefaultFolderInOtherCaseMarksIt) {
+    RemoveTree(DefaultFolder + L"defaults");
+    {
+        App app;
+        ASSERT_TRUE(app.Window());
+        app.ClickButton();
+        const Box question = ExpectBox(app, LookAgainBox);
+        ASSERT_NO_FATAL_FAILURE(MakeFolders(ProfileFolder));
+        app.Press(question, IDYES);
+        const Box dialog = ExpectFolderDialog(app);
+        ASSERT_TRUE(dialog.isFolderDialog);
+        app.ChooseFolder(dialog, L"c:\\program files\\MOZILLA FIREFOX");
+        const Box done = ExpectBox(app, CompleteBox);
+        app.Press(done, IDOK);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    ExpectPayloadAt(PrefsFile);
+    EXPECT_TRUE(IsFolder(MarkerFolder));
+    EXPECT_EQ(TempFilesIn(ProfileFolder), std::vector<std::wstring>{});
+}
+
+// ---- undo ----
+
+struct UndoCase {
+    const char* name;
+    std::optional<std::string> prefs;   // user.js when undo starts
+    std::optional<std::string> backup;  // the kept original
+    bool fullMarker;                    // the marker folder holds files and folders
+    std::optional<std::string> prefsAfter;
+};
+void PrintTo(const UndoCase& c, std::ostream* os) { *os << c.name; }
+
+class UndoRemoves : public Undo, public ::testing::WithParamInterface<UndoCase> {};
+
+TEST_P(UndoRemoves, TheMarkerAndPutsBackWhatWasThere) {
+    const UndoCase& c = GetParam();
+    RemoveTree(PrefsFile);
+    if (c.prefs) {
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(PrefsFile, *c.prefs));
+    }
+    if (c.backup) {
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(BackupFile, *c.backup));
+    }
+    if (c.fullMarker) {
+        ASSERT_NO_FATAL_FAILURE(MakeFolders(MarkerFolder + L"\\sub\\deeper"));
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(MarkerFolder + L"\\notes.txt", "a"));
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(MarkerFolder + L"\\sub\\deeper\\more.txt", "b"));
+    }
+    {
+        App app;
+        ASSERT_NO_FATAL_FAILURE(ConfirmUndo(app));
+        const Box removed = ExpectBox(app, RemovedBox);
+        app.Press(removed, IDOK);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    EXPECT_FALSE(IsFolder(MarkerFolder));
+    EXPECT_FALSE(IsFile(MarkerFolder));
+    EXPECT_EQ(ReadBytes(PrefsFile), c.prefsAfter);
+    EXPECT_FALSE(IsFile(BackupFile));
+    EXPECT_TRUE(IsFile(DefaultFolder + L"firefox.exe")) << "undo reached outside the marker";
+    EXPECT_EQ(TempFilesIn(ProfileFolder), std::vector<std::wstring>{});
+    EXPECT_EQ(Snapshot(WorkingFolder), Tree{});
+    EXPECT_EQ(CaptionOnNextStart(), L"Patch");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Undo, UndoRemoves,
+    ::testing::Values(
+        UndoCase{"PatchedFileGoes", PayloadFile, std::nullopt, false, std::nullopt},
+        UndoCase{"OriginalComesBack", PayloadFile, EarlierPrefs, false, EarlierPrefs},
+        UndoCase{"PrefsAlreadyGone", std::nullopt, std::nullopt, false, std::nullopt},
+        UndoCase{"PrefsGoneOriginalComesBack", std::nullopt, EarlierPrefs, false, EarlierPrefs},
+        UndoCase{"FullMarkerGoesWhole", PayloadFile, std::nullopt, true, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Undo, NoLeavesEverythingAsItWas) {
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(BackupFile, EarlierPrefs));
+    const Tree before = Snapshot(DefaultFolder);
+    {
+        App app;
+        ASSERT_TRUE(app.Window());
+        EXPECT_EQ(TextOf(app.Command1()), L"Undo Patch");
+        app.ClickButton();
+        const Box confirm = ExpectBox(app, ConfirmUndoBox);
+        app.Press(confirm, IDNO);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    EXPECT_EQ(Snapshot(DefaultFolder), before);
+}
+
+// A read-only file anywhere in the marker stops the undo before anything
+// is removed; the failure reaches the run-time error box.
+class UndoRefused : public Undo, public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(UndoRefused, ByAReadOnlyFileRemovesNothingAndEndsWithARunTimeError) {
+    const std::wstring readOnly = MarkerFolder + GetParam();
+    ASSERT_NO_FATAL_FAILURE(MakeFolders(readOnly.substr(0, readOnly.find_last_of(L'\\'))));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(MarkerFolder + L"\\first.txt", "writable"));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(readOnly, "read-only"));
+    ASSERT_NO_FATAL_FAILURE(SetReadOnly(readOnly, true));
+    const Tree before = Snapshot(DefaultFolder);
+    {
+        App app;
+        ASSERT_NO_FATAL_FAILURE(ConfirmUndo(app));
+        const Box error = ExpectRunTimeError(app);
+        app.Press(error, IDOK);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 1));
+    }
+    EXPECT_EQ(Snapshot(DefaultFolder), before) << "the marker, its files and user.js stay";
+    EXPECT_TRUE(IsReadOnly(readOnly));
+    ExpectPayloadAt(PrefsFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(Undo, UndoRefused,
+                         ::testing::Values(L"\\locked.txt", L"\\sub\\deeper\\locked.txt"),
+                         [](const auto& info) {
+                             return info.index == 0 ? std::string("InTheMarker")
+                                                    : std::string("DeepInTheMarker");
+                         });
+
+// A link inside the marker is removed as a link: what it points at stays.
+TEST_F(Undo, LeavesWhatALinkInTheMarkerPointsAt) {
+    if (!UnderWine()) GTEST_SKIP() << "the link is made from the Linux side of Wine";
+    const std::wstring kept = Browsers + L"\\Kept";
+    ASSERT_NO_FATAL_FAILURE(MakeFolders(kept + L"\\deep"));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(kept + L"\\a.txt", "first"));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(kept + L"\\deep\\b.txt", "second"));
+    const std::wstring link = MarkerFolder + L"\\linked";
+    ASSERT_NO_FATAL_FAILURE(MakeLinuxLink(link, kept));
+    ASSERT_EQ(ReadBytes(link + L"\\deep\\b.txt"), std::optional<std::string>("second"))
+        << "the link does not lead to the folder";
+    const Tree keptBefore = Snapshot(kept);
+    {
+        App app;
+        ASSERT_NO_FATAL_FAILURE(ConfirmUndo(app));
+        const Box after = app.NextBox();
+        if (after.text.rfind(RunTimeErrorStart, 0) == 0) {
+            // Wine cannot remove a link through Win32, so the undo stops at it.
+            std::cout << "[ note     ] undo through a link: "
+                      << testing::PrintToString(after.text) << "\n";
+            EXPECT_EQ(after.title, L"Tarnwick");
+            app.Press(after, IDOK);
+            ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 1));
+            EXPECT_TRUE(IsLink(link));
+            ExpectPayloadAt(PrefsFile);
+        } else {
+            EXPECT_EQ(after.text, RemovedBox.text);
+            app.Press(after, IDOK);
+            ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+            EXPECT_FALSE(IsFolder(MarkerFolder));
+        }
+    }
+    EXPECT_EQ(Snapshot(kept), keptBefore) << "undo deleted through the link";
+}
+
+// ---- the folder dialog ----
+
+TEST_F(FolderDialog, NoToLocatingEndsWithNothingMade) {
+    const Tree before = Snapshot(Browsers);
+    {
+        App app;
+        ASSERT_TRUE(app.Window());
+        app.ClickButton();
+        const Box question = ExpectBox(app, CannotFindBox);
+        app.Press(question, IDNO);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    EXPECT_FALSE(IsFolder(DefaultFolder));
+    EXPECT_EQ(Snapshot(Browsers), before);
+    EXPECT_EQ(Snapshot(WorkingFolder), Tree{});
+}
+
+TEST_F(FolderDialog, CancelEndsWithoutAnotherBox) {
+    const Tree before = Snapshot(Browsers);
+    {
+        App app;
+        const Box dialog = OpenDialog(app);
+        ASSERT_TRUE(dialog.isFolderDialog);
+        app.Press(dialog, IDCANCEL);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    EXPECT_FALSE(IsFolder(DefaultFolder));
+    EXPECT_EQ(Snapshot(Browsers), before);
+}
+
+struct ChosenCase {
+    const char* name;
+    std::wstring folder;  // ends in a backslash
+};
+void PrintTo(const ChosenCase& c, std::ostream* os) { *os << c.name; }
+
+class FolderDialogChosen : public FolderDialog, public ::testing::WithParamInterface<ChosenCase> {};
+
+TEST_P(FolderDialogChosen, PatchesExactlyThatFolderAndMarksNothing) {
+    const std::wstring folder = GetParam().folder;
+    if (folder != FoxFolder) {
+        ASSERT_NO_FATAL_FAILURE(MakeFolders(folder + L"defaults\\profile"));
+    }
+    const Tree before = Snapshot(Browsers);
+    {
+        App app;
+        const Box dialog = OpenDialog(app);
+        ASSERT_TRUE(dialog.isFolderDialog);
+        app.ChooseFolder(dialog, folder.substr(0, folder.size() - 1));
+        const Box done = ExpectBox(app, CompleteBox);
+        app.Press(done, IDOK);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    const std::wstring prefs = folder + L"defaults\\profile\\user.js";
+    ExpectPayloadAt(prefs);
+    EXPECT_EQ(Snapshot(Browsers), With(before, prefs, PayloadFile)) << "one new file, nothing else";
+    EXPECT_FALSE(IsFolder(DefaultFolder)) << "the default folder was made";
+    EXPECT_EQ(Snapshot(WorkingFolder), Tree{});
+    EXPECT_EQ(CaptionOnNextStart(), L"Patch");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FolderDialog, FolderDialogChosen,
+    ::testing::Values(ChosenCase{"PlainName", FoxFolder},
+                      // Cyrillic and Chinese: outside any ANSI code page the prefix can have.
+                      ChosenCase{"NameOutsideTheAnsiCodePage",
+                                 L"C:\\Browsers\\\u0424\u043e\u043a\u0441 \u6d4f\u89c8\u5668\\"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(FolderDialog, LooksAgainUntilAFolderFits) {
+    const std::wstring empty = Browsers + L"\\Empty";
+    ASSERT_NO_FATAL_FAILURE(MakeFolders(empty));
+    const Tree before = Snapshot(Browsers);
+    {
+        App app;
+        const Box first = OpenDialog(app);
+        ASSERT_TRUE(first.isFolderDialog);
+        app.ChooseFolder(first, empty);
+        const Box again = ExpectBox(app, LookAgainBox);
+        app.Press(again, IDYES);
+        const Box second = ExpectFolderDialog(app);
+        ASSERT_TRUE(second.isFolderDialog);
+        app.ChooseFolder(second, FoxFolder.substr(0, FoxFolder.size() - 1));
+        const Box done = ExpectBox(app, CompleteBox);
+        app.Press(done, IDOK);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    const std::wstring prefs = FoxFolder + L"defaults\\profile\\user.js";
+    ExpectPayloadAt(prefs);
+    EXPECT_EQ(Snapshot(Browsers), With(before, prefs, PayloadFile))
+        << "the empty folder stays empty";
+    EXPECT_FALSE(IsFolder(DefaultFolder));
+}
+
+TEST_F(FolderDialog, CancelAfterLookingAgainEnds) {
+    const std::wstring empty = Browsers + L"\\Empty";
+    ASSERT_NO_FATAL_FAILURE(MakeFolders(empty));
+    const Tree before = Snapshot(Browsers);
+    {
+        App app;
+        const Box first = OpenDialog(app);
+        ASSERT_TRUE(first.isFolderDialog);
+        app.ChooseFolder(first, empty);
+        app.Press(ExpectBox(app, LookAgainBox), IDYES);
+        const Box second = ExpectFolderDialog(app);
+        ASSERT_TRUE(second.isFolderDialog);
+        app.Press(second, IDCANCEL);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    EXPECT_EQ(Snapshot(Browsers), before);
+    EXPECT_FALSE(IsFolder(DefaultFolder));
+}
+
+}  // namespace
+}  // namespace tarnwick::e2e
