@@ -209,6 +209,13 @@ constexpr int MessageTextId = 0xFFFF;
 }  // namespace
 
 App::App() {
+    // The pointer waits in a corner, so that a window appearing under it
+    // does not start out hovered.
+    INPUT park{};
+    park.type = INPUT_MOUSE;
+    park.mi.dx = park.mi.dy = 65535;
+    park.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    ::SendInput(1, &park, sizeof park);
     const std::wstring exe = DriverFolder() + L"tarnwick.exe";
     // A working folder of its own, so that a stray relative write shows.
     const std::wstring workingFolder = L"C:\\tarnwick-cwd";
