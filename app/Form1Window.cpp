@@ -1,9 +1,9 @@
 #include "app/Form1Window.h"
 
 #include <commctrl.h>
-#include <shlwapi.h>
 #include <windowsx.h>
 
+#include <cstring>
 #include <vector>
 
 #include "app/Resources.h"
@@ -100,9 +100,18 @@ win32::ComPtr<IPicture> LoadLogo(HINSTANCE instance) {
     const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
     const DWORD size = ::SizeofResource(instance, found);
     if (!bytes || !size) return picture;
+    // The stream owns its copy of the bytes and frees it with itself.
+    HGLOBAL copy = ::GlobalAlloc(GMEM_MOVEABLE, size);
+    if (!copy) return picture;
+    if (void* target = ::GlobalLock(copy)) {
+        ::memcpy(target, bytes, size);
+        ::GlobalUnlock(copy);
+    }
     win32::ComPtr<IStream> stream;
-    *stream.put() = ::SHCreateMemStream(static_cast<const BYTE*>(bytes), size);
-    if (!stream) return picture;
+    if (FAILED(::CreateStreamOnHGlobal(copy, TRUE, stream.put()))) {
+        ::GlobalFree(copy);
+        return picture;
+    }
     if (FAILED(::OleLoadPicture(stream.get(), static_cast<LONG>(size), FALSE, __uuidof(IPicture),
                                 picture.put_void())))
         picture.reset();

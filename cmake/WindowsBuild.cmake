@@ -16,7 +16,7 @@ add_library(tarnwick_win32 STATIC
   platform/win32/ShellOpen.cpp
   app/Form1Window.cpp)
 target_link_libraries(tarnwick_win32 PUBLIC tarnwick_core
-  comctl32 shell32 shlwapi ole32 oleaut32 user32 gdi32 advapi32)
+  comctl32 ole32 oleaut32 user32 gdi32 advapi32)
 
 add_executable(tarnwick WIN32 app/Main.cpp platform/win32/TerminateHandler.cpp resources/tarnwick.rc)
 target_link_libraries(tarnwick PRIVATE tarnwick_win32)

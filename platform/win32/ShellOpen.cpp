@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include "platform/win32/Handles.h"
+#include "platform/win32/ShellFunctions.h"
 
 namespace tarnwick::win32 {
 
@@ -82,10 +83,13 @@ bool OpenThroughDesktopShell(const std::wstring& verb, const std::wstring& addre
 
 }  // namespace
 
-void OpenWithUserRights(HWND owner, const std::wstring& verb, const std::wstring& address) noexcept {
+void OpenWithUserRights(HWND owner, const std::wstring& verb, const std::wstring& address) {
     if (IsProcessElevated() && OpenThroughDesktopShell(verb, address)) return;
-    const HINSTANCE ignored = ::ShellExecuteW(owner, verb.c_str(), address.c_str(), nullptr,
-                                              nullptr, SW_SHOWNORMAL);
+    static const auto shellExecute =
+        ShellFunction<HINSTANCE(WINAPI*)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT)>(
+            "ShellExecuteW");
+    const HINSTANCE ignored =
+        shellExecute(owner, verb.c_str(), address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     (void)ignored;
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/win32/Handles.h"
 #include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/ShellFunctions.h"
 #include "platform/win32/ShellOpen.h"
 
 namespace tarnwick::win32 {
@@ -173,13 +174,17 @@ std::optional<std::wstring> Win32Platform::BrowseForFolder(WindowHandle owner,
     request.lpszTitle = prompt.c_str();
     request.ulFlags = BIF_RETURNONLYFSDIRS;
 
-    UniqueCoTaskMem<PIDLIST_ABSOLUTE> chosen(::SHBrowseForFolderW(&request));
+    static const auto browse =
+        ShellFunction<PIDLIST_ABSOLUTE(WINAPI*)(LPBROWSEINFOW)>("SHBrowseForFolderW");
+    static const auto pathOf =
+        ShellFunction<BOOL(WINAPI*)(PCIDLIST_ABSOLUTE, PWSTR, DWORD, GPFIDL_FLAGS)>(
+            "SHGetPathFromIDListEx");
+    UniqueCoTaskMem<PIDLIST_ABSOLUTE> chosen(browse(&request));
     if (!chosen) return std::nullopt;
 
     // A path query that finds no file-system path leaves an empty text.
     std::wstring buffer(512, L' ');
-    if (!::SHGetPathFromIDListEx(chosen.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
-                                 GPFIDL_DEFAULT))
+    if (!pathOf(chosen.get(), buffer.data(), static_cast<DWORD>(buffer.size()), GPFIDL_DEFAULT))
         buffer[0] = L'\0';
     return buffer;
 }

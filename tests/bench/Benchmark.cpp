@@ -75,8 +75,11 @@ StartFigures StartOnce(const std::wstring& exe) {
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof memory;
     ::GetProcessMemoryInfo(info.hProcess, &memory, sizeof memory);
+    const LARGE_INTEGER close = Now();
     ::PostMessageW(found.hwnd, WM_CLOSE, 0, 0);
     ::WaitForSingleObject(info.hProcess, 20000);
+    if (::GetEnvironmentVariableW(L"TARNWICK_BENCH_STEPS", nullptr, 0))
+        std::printf("  %ls: close to exit %.1f ms\n", exe.c_str(), Seconds(close, Now()) * 1000);
     ::CloseHandle(info.hThread);
     ::CloseHandle(info.hProcess);
     return {Seconds(start, shown), memory.PeakWorkingSetSize};
@@ -88,8 +91,15 @@ double OneCommand(const std::vector<int>& answers) {
     if (!app.Window()) std::exit(1);
     const LARGE_INTEGER click = Now();
     app.ClickButton();
-    for (int answer : answers) app.Press(app.NextBox(), answer);
+    for (int answer : answers) {
+        Box box = app.NextBox();
+        if (::GetEnvironmentVariableW(L"TARNWICK_BENCH_STEPS", nullptr, 0))
+            std::printf("  box after %.1f ms\n", Seconds(click, Now()) * 1000);
+        app.Press(box, answer);
+    }
     app.WaitForExit();
+    if (::GetEnvironmentVariableW(L"TARNWICK_BENCH_STEPS", nullptr, 0))
+        std::printf("  exit after %.1f ms\n", Seconds(click, Now()) * 1000);
     return Seconds(click, Now());
 }
 
@@ -128,7 +138,21 @@ int Run(int runs) {
 }  // namespace
 }  // namespace tarnwick::e2e
 
+// `--compare A.exe B.exe ...`: start-up of any programs, alternating, for
+// finding where start-up time goes.
+int Compare(int argc, wchar_t** argv) {
+    using namespace tarnwick::e2e;
+    std::vector<std::vector<double>> times(static_cast<size_t>(argc - 2));
+    for (int i = 2; i < argc; ++i) StartOnce(argv[i]);
+    for (int run = 0; run < 15; ++run)
+        for (int i = 2; i < argc; ++i) times[static_cast<size_t>(i - 2)].push_back(StartOnce(argv[i]).seconds);
+    for (int i = 2; i < argc; ++i)
+        std::printf("%8.1f ms  %ls\n", Median(times[static_cast<size_t>(i - 2)]) * 1000, argv[i]);
+    return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
+    if (argc > 2 && std::wstring(argv[1]) == L"--compare") return Compare(argc, argv);
     const int runs = argc > 1 ? _wtoi(argv[1]) : 15;
     return tarnwick::e2e::Run(std::max(runs, 15));
 }
