@@ -69,8 +69,7 @@ public:
     std::vector<std::string> log;
     std::map<std::wstring, Node> files;
     std::vector<std::wstring> openedAddresses;
-    int liveFileSystemObjects = 0;
-    int liveTemporaryFiles = 0;
+    int fileSystemObjectsMade = 0;
 
     bool Has(const std::wstring& path) const { return files.count(Key(path)) != 0; }
     bool HasFolder(const std::wstring& path) const {
@@ -100,6 +99,7 @@ public:
     }
     std::unique_ptr<FileSystemObject> NewFileSystemObject() override {
         Step("NewFileSystemObject", "");
+        ++fileSystemObjectsMade;
         return std::make_unique<FakeFileSystemObject>(*this);
     }
     std::optional<std::string> ReadFileForReplace(const std::wstring& path) override {

@@ -52,15 +52,23 @@ TEST_F(PatchCommand, OnlyYesActsOnTheUndoQuestion) {
     }
 }
 
-TEST_F(PatchCommand, FormFileSystemIsMadeOnFirstUseOnly) {
+TEST_F(PatchCommand, FormFileSystemIsMadeOnlyWhenUndoNeedsIt) {
     InstallBrowser();
     platform.AddFolder(Marker);
     platform.Answer(7);
     Click();
-    // Three probes, each with its own object; undo declined made none.
-    EXPECT_EQ(std::count_if(platform.log.begin(), platform.log.end(),
-                            [](const std::string& s) { return s.rfind("dir?", 0) == 0; }),
-              2);
+    EXPECT_EQ(platform.fileSystemObjectsMade, 2);  // one per probe, none for a declined undo
+
+    FakePlatform fresh;
+    FakeWindow window;
+    FakeControl c1, t1, l2, l1;
+    Form1 local(fresh, Form1Controls{window, c1, t1, l2, l1});
+    fresh.AddFolder(Default);
+    fresh.AddFolder(Marker);
+    fresh.Answer(Answer::Yes);
+    EXPECT_THROW(local.Command1_Click(), ProgramEnd);
+    // The two probes, then one object that serves both the delete and the backup question.
+    EXPECT_EQ(fresh.fileSystemObjectsMade, 3);
 }
 
 TEST_F(PatchCommand, UndoWithTheFileAlreadyGoneStillCompletes) {
