@@ -410,13 +410,17 @@ void Form1Window::CreateControls() {
 }
 
 void Form1Window::Layout(UINT dpi) {
-    labelFont_ = MakeVerdana(dpi, false);
-    labelItalicFont_ = MakeVerdana(dpi, true);
-    defaultFont_ = MakeDefaultFont(dpi);
-    command1_.SetFonts(defaultFont_.get(), nullptr);
-    text1_.SetFonts(defaultFont_.get(), nullptr);
-    label2_.SetFonts(labelFont_.get(), nullptr);
-    label1_.SetFonts(labelFont_.get(), labelItalicFont_.get());
+    // The controls take the new fonts before the old ones are let go.
+    auto labelFont = MakeVerdana(dpi, false);
+    auto labelItalicFont = MakeVerdana(dpi, true);
+    auto defaultFont = MakeDefaultFont(dpi);
+    command1_.SetFonts(defaultFont.get(), nullptr);
+    text1_.SetFonts(defaultFont.get(), nullptr);
+    label2_.SetFonts(labelFont.get(), nullptr);
+    label1_.SetFonts(labelFont.get(), labelItalicFont.get());
+    labelFont_ = std::move(labelFont);
+    labelItalicFont_ = std::move(labelItalicFont);
+    defaultFont_ = std::move(defaultFont);
 
     auto place = [dpi](HWND control, const Box& box) {
         ::SetWindowPos(control, nullptr, Pixels(box.left, dpi), Pixels(box.top, dpi),

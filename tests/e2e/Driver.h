@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "tests/common/PreferenceFile.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -22,12 +24,7 @@ inline const std::wstring PrefsFile =
     L"C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js";
 inline const std::wstring BackupFile = PrefsFile + L".tarnwick-original";
 
-inline const std::string PayloadFile =
-    "// Enable pipelining:\r\n"
-    "user_pref(\"network.http.pipelining\", true);\r\n"
-    "user_pref(\"network.http.proxy.pipe lining\", true);\r\n"
-    "user_pref(\"network.http.pipelining.maxrequests\", 100)\r\n"
-    "\r\n";
+inline const std::string& PayloadFile = tarnwick::expected::ExpectedPreferenceFile;
 
 // ---- files ----
 void RemoveTree(const std::wstring& path);  // also clears read-only flags

@@ -77,6 +77,18 @@ void ExpectExit(App& app, DWORD code) {
     EXPECT_EQ(*exitCode, code);
 }
 
+// One run of the program: the button shows `caption`, a click brings one
+// box, `answer` to it ends the program normally.
+void ClickAndAnswer(const wchar_t* caption, const BoxLook& look, int answer) {
+    App app;
+    ASSERT_TRUE(app.Window());
+    EXPECT_EQ(TextOf(app.Command1()), caption);
+    app.ClickButton();
+    const Box box = ExpectBox(app, look);
+    app.Press(box, answer);
+    ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+}
+
 // The button's caption as the next start shows it; that run is closed again.
 std::wstring CaptionOnNextStart() {
     App app;
@@ -299,15 +311,7 @@ TEST_P(PatchApplies, WritesThePayloadKeepsTheOriginalOnceAndMarksTheFolder) {
     if (c.backup) {
         ASSERT_NO_FATAL_FAILURE(WriteBytes(BackupFile, *c.backup));
     }
-    {
-        App app;
-        ASSERT_TRUE(app.Window());
-        EXPECT_EQ(TextOf(app.Command1()), L"Patch");
-        app.ClickButton();
-        const Box done = ExpectBox(app, CompleteBox);
-        app.Press(done, IDOK);
-        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
-    }
+    ASSERT_NO_FATAL_FAILURE(ClickAndAnswer(L"Patch", CompleteBox, IDOK));
     ExpectPayloadAt(PrefsFile);
     EXPECT_EQ(ReadBytes(BackupFile), c.backupAfter);
     EXPECT_TRUE(IsFolder(MarkerFolder));
@@ -425,15 +429,7 @@ INSTANTIATE_TEST_SUITE_P(
 // is written, but the marker cannot be made, so the run counts as failed.
 TEST_F(Patch, MarkerNameTakenByAFileWritesThePayloadThenAsksToLookAgain) {
     ASSERT_NO_FATAL_FAILURE(WriteBytes(MarkerFolder, "not a folder"));
-    {
-        App app;
-        ASSERT_TRUE(app.Window());
-        EXPECT_EQ(TextOf(app.Command1()), L"Patch");
-        app.ClickButton();
-        const Box question = ExpectBox(app, LookAgainBox);
-        app.Press(question, IDNO);
-        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
-    }
+    ASSERT_NO_FATAL_FAILURE(ClickAndAnswer(L"Patch", LookAgainBox, IDNO));
     ExpectPayloadAt(PrefsFile);
     EXPECT_TRUE(IsFile(MarkerFolder));
     EXPECT_EQ(ReadBytes(MarkerFolder), std::optional<std::string>("not a folder"));
@@ -521,15 +517,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Undo, NoLeavesEverythingAsItWas) {
     ASSERT_NO_FATAL_FAILURE(WriteBytes(BackupFile, EarlierPrefs));
     const Tree before = Snapshot(DefaultFolder);
-    {
-        App app;
-        ASSERT_TRUE(app.Window());
-        EXPECT_EQ(TextOf(app.Command1()), L"Undo Patch");
-        app.ClickButton();
-        const Box confirm = ExpectBox(app, ConfirmUndoBox);
-        app.Press(confirm, IDNO);
-        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
-    }
+    ASSERT_NO_FATAL_FAILURE(ClickAndAnswer(L"Undo Patch", ConfirmUndoBox, IDNO));
     EXPECT_EQ(Snapshot(DefaultFolder), before);
 }
 

@@ -5,6 +5,7 @@
 #include "app/Form1.h"
 #include "patch/Locations.h"
 #include "patch/Payload.h"
+#include "tests/common/PreferenceFile.h"
 #include "tests/unit/FakePlatform.h"
 
 namespace tarnwick::testing {
@@ -15,12 +16,7 @@ inline const std::wstring Prefs(DefaultPrefsFile);
 inline const std::wstring Backup = Prefs + std::wstring(PrefsBackupSuffix);
 inline const std::wstring Profile = Default + L"defaults\\profile\\";
 
-inline const std::string PayloadFile =
-    "// Enable pipelining:\r\n"
-    "user_pref(\"network.http.pipelining\", true);\r\n"
-    "user_pref(\"network.http.proxy.pipe lining\", true);\r\n"
-    "user_pref(\"network.http.pipelining.maxrequests\", 100)\r\n"
-    "\r\n";
+inline const std::string& PayloadFile = expected::ExpectedPreferenceFile;
 
 inline const std::string CannotFind =
     "box Tarnwick cannot find your Firefox folder, would you like to locate it? /52";
@@ -31,6 +27,15 @@ inline const std::string Complete = "box Patching is complete. /64";
 inline const std::string LookAgain =
     "box Tarnwick could not find Firefox in this folder, would you like to look again? /52";
 inline const std::string Browse = "browse Please select your FireFox Directory owner=4660";
+
+// A window of its own on a platform of its own, for table cases that each
+// need a fresh world.
+struct FreshForm {
+    FakePlatform platform;
+    FakeWindow window;
+    FakeControl command1, text1, label2, label1;
+    Form1 form{platform, Form1Controls{window, command1, text1, label2, label1}};
+};
 
 // The window's handlers over a scripted platform and plain controls.
 class Bench : public ::testing::Test {

@@ -37,10 +37,9 @@ TEST_F(PatchCommand, UndoAskedAndYesRemovesMarkerThenFileThenSaysSo) {
 
 TEST_F(PatchCommand, OnlyYesActsOnTheUndoQuestion) {
     for (int answer : {7, 2, 1, 0, -1}) {
-        FakePlatform fresh;
-        FakeWindow window;
-        FakeControl c1, t1, l2, l1;
-        Form1 local(fresh, Form1Controls{window, c1, t1, l2, l1});
+        FreshForm world;
+        FakePlatform& fresh = world.platform;
+        Form1& local = world.form;
         fresh.AddFolder(Default);
         fresh.AddFolder(Marker);
         fresh.AddFile(Prefs, "x");
@@ -59,10 +58,9 @@ TEST_F(PatchCommand, FormFileSystemIsMadeOnlyWhenUndoNeedsIt) {
     Click();
     EXPECT_EQ(platform.fileSystemObjectsMade, 2);  // one per probe, none for a declined undo
 
-    FakePlatform fresh;
-    FakeWindow window;
-    FakeControl c1, t1, l2, l1;
-    Form1 local(fresh, Form1Controls{window, c1, t1, l2, l1});
+    FreshForm world;
+    FakePlatform& fresh = world.platform;
+    Form1& local = world.form;
     fresh.AddFolder(Default);
     fresh.AddFolder(Marker);
     fresh.Answer(Answer::Yes);
@@ -165,10 +163,9 @@ TEST_F(PatchCommand, PrefsFileFoundWithoutTheFolderPatchesTheDefaultFolder) {
 
 TEST_F(PatchCommand, AFailingProbeIsNotCaught) {
     for (const char* operation : {"FolderExists", "FileExists", "NewFileSystemObject"}) {
-        FakePlatform fresh;
-        FakeWindow window;
-        FakeControl c1, t1, l2, l1;
-        Form1 local(fresh, Form1Controls{window, c1, t1, l2, l1});
+        FreshForm world;
+        FakePlatform& fresh = world.platform;
+        Form1& local = world.form;
         fresh.FailAt(operation);
         EXPECT_THROW(local.Command1_Click(), Failure) << operation;
         EXPECT_TRUE(fresh.files.empty());
