@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/Controls.h"
+#include "patch/PatchEngine.h"
 #include "platform/Platform.h"
 
 namespace tarnwick {
@@ -22,8 +23,9 @@ inline constexpr std::wstring_view UndoInstructions =
 
 // The program's one window: its handlers and the state that outlives an
 // event. It reaches its controls through Form1Controls and the OS only
-// through Platform, so every handler runs the same on a test bench.
-class Form1 : public OwnerWindow {
+// through Platform, so every handler runs the same on a test bench. The
+// patch engine it owns asks its questions in the window's message boxes.
+class Form1 : public OwnerWindow, private Conversation {
 public:
     Form1(Platform& platform, Form1Controls controls);
 
@@ -38,26 +40,17 @@ public:
     void image1_MouseMove(short Button, short Shift, float X, float Y);
     void Label1_Click();
 
-    bool DirectoryExists(const std::wstring& Dir);
-    bool FileExists(const std::wstring& File);
-    void ApplyPatch();
-
     WindowHandle hWnd() const override { return controls_.Form.hWnd(); }
 
-    const std::wstring& browserFolder() const { return BrowserFolder; }
+    const std::wstring& browserFolder() const { return engine_.browserFolder(); }
 
 private:
-    // One attempt at the main path of ApplyPatch; false when a step failed.
-    bool TryApplyOnce();
-    void WritePreferences(const std::wstring& prefsPath);
-    void RestoreOrRemovePreferences();
-    std::wstring AskForBrowserFolder();
+    int Show(const Message& message) override;
+    std::wstring ChooseBrowserFolder() override;
 
     Platform& platform_;
     Form1Controls controls_;
-
-    std::wstring BrowserFolder;
-    std::unique_ptr<FileSystemObject> FormFileSystem;
+    PatchEngine engine_;
 };
 
 }  // namespace tarnwick

@@ -38,3 +38,32 @@ target_include_directories(tarnwick_bench PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(tarnwick_bench PRIVATE gtest shell32 user32 gdi32 ole32 psapi)
 target_link_options(tarnwick_bench PRIVATE -static -municode)
 add_dependencies(tarnwick_bench tarnwick tarnwick_baseline)
+
+# Stand-ins for the browser's program file, laid out as firefox.exe by the
+# end-to-end tests: resource-only images, no code, no imports.
+set(STAND_INS ${CMAKE_BINARY_DIR}/stand-ins)
+file(MAKE_DIRECTORY ${STAND_INS})
+set(stand_in_files)
+foreach(version 45.0.2 46.0 133.0.3 unversioned)
+  set(image ${STAND_INS}/firefox-${version}.exe)
+  if(version STREQUAL "unversioned")
+    set(define)
+  else()
+    string(REPLACE "." "," numbers "${version}")
+    string(REGEX MATCHALL "," commas "${numbers}")
+    list(LENGTH commas parts)
+    while(parts LESS 3)
+      string(APPEND numbers ",0")
+      math(EXPR parts "${parts} + 1")
+    endwhile()
+    set(define -DSTAND_IN_VERSION=${numbers})
+  endif()
+  add_custom_command(OUTPUT ${image}
+    COMMAND ${CMAKE_RC_COMPILER} ${define} -I${PROJECT_SOURCE_DIR}
+            ${PROJECT_SOURCE_DIR}/tests/e2e/StandIn.rc -O coff -o ${image}.res.o
+    COMMAND ${TOOLCHAIN_PREFIX}-ld --dll -e 0 -o ${image} ${image}.res.o
+    DEPENDS ${PROJECT_SOURCE_DIR}/tests/e2e/StandIn.rc VERBATIM)
+  list(APPEND stand_in_files ${image})
+endforeach()
+add_custom_target(browser_stand_ins ALL DEPENDS ${stand_in_files})
+add_dependencies(tarnwick_e2e browser_stand_ins)

@@ -1,5 +1,5 @@
-#include "app/Form1.h"
 #include "patch/Locations.h"
+#include "patch/PatchEngine.h"
 #include "platform/Failure.h"
 
 namespace tarnwick {
@@ -16,44 +16,62 @@ std::wstring FolderOf(const std::wstring& path) {
 }  // namespace
 
 // Tries the chosen folder until the patch is in, the user gives up, or
-// cancels the folder dialog. The failure handler itself is not guarded: a
-// failure in the dialog goes to the run-time error box.
-void Form1::ApplyPatch() {
-    while (!TryApplyOnce()) {
-        if (platform_.ShowMessage(std::wstring(LookAgain), Style::YesNoExclamation) !=
-            Answer::Yes) {
-            platform_.EndProgram();
+// cancels the folder dialog. Each folder's browser is asked its version
+// before anything is written there. The failure handler itself is not
+// guarded: a failure in the dialog passes to the caller.
+Result PatchEngine::ApplyPatch() {
+    for (;;) {
+        const auto version =
+            platform_.ProductVersion(BrowserFolder + std::wstring(BrowserProgramName));
+        if (version && TweakEffectOn(*version) != TweakEffect::Works &&
+            Show(Prompt::PatchAnyway, PatchAnywayText(*version), Style::YesNoExclamation) !=
+                Answer::Yes) {
+            Result declined = Finish(Outcome::VersionDeclined);
+            declined.version = version;
+            return declined;
         }
-        BrowserFolder = AskForBrowserFolder();
-        if (BrowserFolder.empty()) platform_.EndProgram();
+        bool marked = false;
+        auto failure = TryApplyOnce(marked);
+        if (!failure) {
+            Result patched = Finish(Outcome::Patched);
+            patched.marked = marked;
+            return patched;
+        }
+        if (Show(Prompt::LookAgain, std::wstring(LookAgain), Style::YesNoExclamation) != Answer::Yes ||
+            (BrowserFolder = conversation_.ChooseBrowserFolder()).empty()) {
+            Result gaveUp = Finish(Outcome::GaveUp);
+            gaveUp.failure = std::move(failure);
+            return gaveUp;
+        }
     }
 }
 
-bool Form1::TryApplyOnce() {
+std::optional<Failure> PatchEngine::TryApplyOnce(bool& marked) {
     try {
         WritePreferences(BrowserFolder + std::wstring(PrefsRelativePath));
         // Undo only knows the default folder, so only a patch there is
         // recorded; a marker elsewhere would promise an undo that cannot be.
-        if (platform_.SamePath(BrowserFolder, std::wstring(DefaultFolder)) &&
-            !DirectoryExists(std::wstring(MarkerFolder))) {
-            platform_.CreateFolder(std::wstring(MarkerFolder));
+        if (platform_.SamePath(BrowserFolder, std::wstring(DefaultFolder))) {
+            if (!DirectoryExists(std::wstring(MarkerFolder)))
+                platform_.CreateFolder(std::wstring(MarkerFolder));
+            marked = true;
         }
-        platform_.ShowMessage(std::wstring(PatchingComplete), Style::OkInformation);
-        return true;
-    } catch (const Failure&) {
-        return false;
+        Show(Prompt::PatchingComplete, std::wstring(PatchingComplete), Style::OkInformation);
+        return std::nullopt;
+    } catch (const Failure& failure) {
+        return failure;
     }
 }
 
 // Writes the new file beside the old one and swaps it in whole, so a failed
 // write never leaves a cut-off user.js. A different user.js found there is
 // kept once, the first time, so undo can put the original back.
-void Form1::WritePreferences(const std::wstring& prefsPath) {
+void PatchEngine::WritePreferences(const std::wstring& prefsPath) {
     const std::wstring folder = FolderOf(prefsPath);
     const std::optional<std::string> earlier = platform_.ReadFileForReplace(prefsPath);
 
     auto file = platform_.CreateTemporaryFile(folder);
-    const std::string bytes = platform_.ToAnsi(controls_.Text1.Text()) + "\r\n";
+    const std::string bytes = platform_.ToAnsi(preferences_()) + "\r\n";
     file->Write(bytes);
 
     if (earlier && *earlier != bytes) {

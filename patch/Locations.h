@@ -13,6 +13,10 @@ inline constexpr std::wstring_view DefaultPrefsFile =
     L"C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js";
 inline constexpr std::wstring_view PrefsRelativePath = L"defaults\\profile\\user.js";
 
+// The browser's program file in its folder; its version says whether the
+// browser reads the tweak at all.
+inline constexpr std::wstring_view BrowserProgramName = L"firefox.exe";
+
 // A user.js that was there before the tweak is kept beside it under this
 // suffix, so undo can put the administrator's own file back.
 inline constexpr std::wstring_view PrefsBackupSuffix = L".tarnwick-original";

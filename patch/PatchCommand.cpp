@@ -1,6 +1,5 @@
-#include "app/Form1.h"
 #include "patch/Locations.h"
-#include "picker/Module1.h"
+#include "patch/PatchEngine.h"
 #include "platform/Failure.h"
 
 namespace tarnwick {
@@ -11,14 +10,19 @@ constexpr std::wstring_view CannotFindFolder =
 constexpr std::wstring_view ConfirmUndo =
     L"This will undo the patch, are you sure you want to do this?";
 constexpr std::wstring_view TweakRemoved = L"Tweak Removed. Thankyou for trying out the patch.";
-constexpr std::wstring_view FolderPrompt = L"Please select your FireFox Directory";
 }  // namespace
 
-std::wstring Form1::AskForBrowserFolder() {
-    return Module1::PickFolder(platform_, std::wstring(FolderPrompt), *this);
+PatchEngine::PatchEngine(Platform& platform, Conversation& conversation,
+                         std::function<std::wstring()> preferences)
+    : platform_(platform), conversation_(conversation), preferences_(std::move(preferences)) {}
+
+int PatchEngine::Show(Prompt prompt, std::wstring text, unsigned style) {
+    return conversation_.Show(Message{prompt, std::move(text), style});
 }
 
-void Form1::Command1_Click() {
+Result PatchEngine::Finish(Outcome outcome) { return Result{outcome, BrowserFolder, {}, {}, false}; }
+
+Result PatchEngine::Command(Request request) {
     if (DirectoryExists(std::wstring(DefaultFolder))) {
         BrowserFolder = DefaultFolder;
     } else if (FileExists(std::wstring(DefaultPrefsFile))) {
@@ -26,31 +30,31 @@ void Form1::Command1_Click() {
         // there, so that is the folder to patch.
         BrowserFolder = DefaultFolder;
     } else {
-        if (platform_.ShowMessage(std::wstring(CannotFindFolder), Style::YesNoExclamation) !=
-            Answer::Yes) {
-            platform_.EndProgram();
-        }
-        BrowserFolder = AskForBrowserFolder();
-        if (BrowserFolder.empty()) platform_.EndProgram();
+        if (Show(Prompt::LocateBrowser, std::wstring(CannotFindFolder), Style::YesNoExclamation) !=
+            Answer::Yes)
+            return Finish(Outcome::NotLocated);
+        BrowserFolder = conversation_.ChooseBrowserFolder();
+        if (BrowserFolder.empty()) return Finish(Outcome::NotLocated);
     }
 
-    if (DirectoryExists(std::wstring(MarkerFolder))) {
-        if (platform_.ShowMessage(std::wstring(ConfirmUndo), Style::YesNoExclamation) ==
-            Answer::Yes) {
-            if (!FormFileSystem) FormFileSystem = platform_.NewFileSystemObject();
-            FormFileSystem->DeleteFolder(std::wstring(MarkerFolder), false);
-            RestoreOrRemovePreferences();
-            platform_.ShowMessage(std::wstring(TweakRemoved), Style::OkSystemModal);
-        }
-    } else {
-        ApplyPatch();
+    if (!DirectoryExists(std::wstring(MarkerFolder))) {
+        // A command line asking for undo never gets a patch instead.
+        if (request == Request::Undo) return Finish(Outcome::NotPatched);
+        return ApplyPatch();
     }
-    platform_.EndProgram();
+    if (request == Request::Patch) return Finish(Outcome::AlreadyPatched);
+    if (Show(Prompt::ConfirmUndo, std::wstring(ConfirmUndo), Style::YesNoExclamation) != Answer::Yes)
+        return Finish(Outcome::UndoDeclined);
+    if (!FormFileSystem) FormFileSystem = platform_.NewFileSystemObject();
+    FormFileSystem->DeleteFolder(std::wstring(MarkerFolder), false);
+    RestoreOrRemovePreferences();
+    Show(Prompt::TweakRemoved, std::wstring(TweakRemoved), Style::OkSystemModal);
+    return Finish(Outcome::Undone);
 }
 
 // A user.js kept from before the tweak goes back in place; otherwise the
 // file goes. A file that is already gone is the state undo wants.
-void Form1::RestoreOrRemovePreferences() {
+void PatchEngine::RestoreOrRemovePreferences() {
     const std::wstring prefs(DefaultPrefsFile);
     const std::wstring backup = prefs + std::wstring(PrefsBackupSuffix);
     if (FormFileSystem->FileExists(backup)) {

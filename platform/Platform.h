@@ -20,6 +20,11 @@ constexpr unsigned OkInformation = 64;      // MB_OK | MB_ICONINFORMATION
 constexpr unsigned OkSystemModal = 4096;    // MB_OK | MB_SYSTEMMODAL
 }  // namespace Style
 
+// A program file's fixed product version, as its version resource holds it.
+struct FileVersion {
+    unsigned major = 0, minor = 0, build = 0, revision = 0;
+};
+
 // Questions about the file system, and the recursive folder delete.
 // Every answer is a real answer: when the platform cannot tell, it raises.
 class FileSystemObject {
@@ -62,6 +67,10 @@ public:
     virtual void MoveReplacing(const std::wstring& source, const std::wstring& target) = 0;
     virtual void CreateFolder(const std::wstring& path) = 0;
     virtual void RemoveFile(const std::wstring& path) = 0;
+
+    // The product version in a program file's version resource; nullopt when
+    // there is no such file, it has no version resource, or it cannot be read.
+    virtual std::optional<FileVersion> ProductVersion(const std::wstring& path) = 0;
 
     // Text in the ANSI code page, as the preference file holds it.
     virtual std::string ToAnsi(const std::wstring& text) = 0;

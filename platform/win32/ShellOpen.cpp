@@ -7,7 +7,7 @@
 #include <shlobj.h>
 
 #include "platform/win32/Handles.h"
-#include "platform/win32/ShellFunctions.h"
+#include "platform/win32/SystemLibraries.h"
 
 namespace tarnwick::win32 {
 
@@ -86,7 +86,7 @@ bool OpenThroughDesktopShell(const std::wstring& verb, const std::wstring& addre
 void OpenWithUserRights(HWND owner, const std::wstring& verb, const std::wstring& address) {
     if (IsProcessElevated() && OpenThroughDesktopShell(verb, address)) return;
     static const auto shellExecute =
-        ShellFunction<HINSTANCE(WINAPI*)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT)>(
+        SystemFunction<HINSTANCE(WINAPI*)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT)>(
             "ShellExecuteW");
     const HINSTANCE ignored =
         shellExecute(owner, verb.c_str(), address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);

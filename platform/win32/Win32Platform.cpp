@@ -7,7 +7,7 @@
 
 #include "platform/win32/Handles.h"
 #include "platform/win32/Win32FileSystem.h"
-#include "platform/win32/ShellFunctions.h"
+#include "platform/win32/SystemLibraries.h"
 #include "platform/win32/ShellOpen.h"
 
 namespace tarnwick::win32 {
@@ -149,6 +149,32 @@ void Win32Platform::RemoveFile(const std::wstring& path) {
     if (!::DeleteFileW(path.c_str())) throw LastErrorFailure(path);
 }
 
+std::optional<FileVersion> Win32Platform::ProductVersion(const std::wstring& path) {
+    using SizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
+    using InfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
+    using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+    try {
+        static const auto infoSize =
+            SystemFunction<SizeFn, VersionLibrary>("GetFileVersionInfoSizeW");
+        static const auto info = SystemFunction<InfoFn, VersionLibrary>("GetFileVersionInfoW");
+        static const auto query = SystemFunction<QueryFn, VersionLibrary>("VerQueryValueW");
+        DWORD ignored = 0;
+        const DWORD size = infoSize(path.c_str(), &ignored);
+        if (size == 0) return std::nullopt;
+        std::vector<unsigned char> block(size);
+        if (!info(path.c_str(), 0, size, block.data())) return std::nullopt;
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        if (!query(block.data(), L"\\", reinterpret_cast<LPVOID*>(&fixed), &length) || !fixed ||
+            length < sizeof *fixed || fixed->dwSignature != VS_FFI_SIGNATURE)
+            return std::nullopt;
+        return FileVersion{HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS),
+                           HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS)};
+    } catch (const Failure&) {
+        return std::nullopt;  // no version library: the version cannot be read
+    }
+}
+
 std::string Win32Platform::ToAnsi(const std::wstring& text) {
     if (text.empty()) return {};
     const int length = ::WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
@@ -175,9 +201,9 @@ std::optional<std::wstring> Win32Platform::BrowseForFolder(WindowHandle owner,
     request.ulFlags = BIF_RETURNONLYFSDIRS;
 
     static const auto browse =
-        ShellFunction<PIDLIST_ABSOLUTE(WINAPI*)(LPBROWSEINFOW)>("SHBrowseForFolderW");
+        SystemFunction<PIDLIST_ABSOLUTE(WINAPI*)(LPBROWSEINFOW)>("SHBrowseForFolderW");
     static const auto pathOf =
-        ShellFunction<BOOL(WINAPI*)(PCIDLIST_ABSOLUTE, PWSTR, DWORD, GPFIDL_FLAGS)>(
+        SystemFunction<BOOL(WINAPI*)(PCIDLIST_ABSOLUTE, PWSTR, DWORD, GPFIDL_FLAGS)>(
             "SHGetPathFromIDListEx");
     UniqueCoTaskMem<PIDLIST_ABSOLUTE> chosen(browse(&request));
     if (!chosen) return std::nullopt;

@@ -26,6 +26,7 @@ public:
     void MoveReplacing(const std::wstring& source, const std::wstring& target) override;
     void CreateFolder(const std::wstring& path) override;
     void RemoveFile(const std::wstring& path) override;
+    std::optional<FileVersion> ProductVersion(const std::wstring& path) override;
     std::string ToAnsi(const std::wstring& text) override;
     bool SamePath(const std::wstring& a, const std::wstring& b) override;
     std::optional<std::wstring> BrowseForFolder(WindowHandle owner,

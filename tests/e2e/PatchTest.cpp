@@ -460,6 +460,65 @@ TEST_F(Patch, LookingAgainAtTheDefaultFolderInOtherCaseMarksIt) {
     EXPECT_EQ(TempFilesIn(ProfileFolder), std::vector<std::wstring>{});
 }
 
+// ---- the browser's version, read from its program file ----
+
+const std::wstring Since46 =
+    L" Since version 46, Firefox no longer copies this tweak's file into new profiles, so it would "
+    L"ignore the tweak.\n\nPatch anyway?";
+const std::wstring Since54 =
+    L" Since version 54, Firefox has no HTTP pipelining at all, so it would ignore the tweak.\n\n"
+    L"Patch anyway?";
+const std::wstring Found = L"The Firefox in this folder is version ";
+
+struct VersionCase {
+    const char* standIn;    // stand-ins\firefox-<name>.exe, laid out as firefox.exe
+    std::wstring question;  // empty: no question comes
+    int answer;
+    bool patched;
+};
+void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.standIn; }
+
+class PatchVersion : public Patch, public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(PatchVersion, NamesABrowserThatWouldIgnoreTheTweakBeforeWritingAnything) {
+    const VersionCase& c = GetParam();
+    const std::string name = c.standIn;
+    const std::wstring standIn =
+        DriverFolder() + L"stand-ins\\firefox-" + std::wstring(name.begin(), name.end()) + L".exe";
+    ASSERT_TRUE(::CopyFileW(standIn.c_str(), (DefaultFolder + L"firefox.exe").c_str(), FALSE));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(PrefsFile, EarlierPrefs));
+    const Tree before = Snapshot(DefaultFolder);
+    {
+        App app;
+        ASSERT_TRUE(app.Window());
+        app.ClickButton();
+        if (!c.question.empty()) app.Press(ExpectBox(app, {c.question, {IDYES, IDNO}, true, false}), c.answer);
+        if (c.patched) app.Press(ExpectBox(app, CompleteBox), IDOK);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    if (c.patched) {
+        ExpectPayloadAt(PrefsFile);
+        EXPECT_EQ(ReadBytes(BackupFile), EarlierPrefs);
+        EXPECT_TRUE(IsFolder(MarkerFolder));
+    } else {
+        EXPECT_EQ(Snapshot(DefaultFolder), before) << "no file, no copy, no marker, no temp file";
+    }
+    EXPECT_EQ(TempFilesIn(ProfileFolder), std::vector<std::wstring>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patch, PatchVersion,
+    ::testing::Values(VersionCase{"45.0.2", L"", 0, true},
+                      VersionCase{"unversioned", L"", 0, true},
+                      VersionCase{"46.0", Found + L"46.0." + Since46, IDNO, false},
+                      VersionCase{"133.0.3", Found + L"133.0.3." + Since54, IDNO, false},
+                      VersionCase{"133.0.3", Found + L"133.0.3." + Since54, IDYES, true}),
+    [](const auto& info) {
+        std::string name = std::string("v") + info.param.standIn + (info.param.answer == IDYES ? "Yes" : "");
+        std::replace(name.begin(), name.end(), '.', '_');
+        return name;
+    });
+
 // ---- undo ----
 
 struct UndoCase {

@@ -190,5 +190,81 @@ TEST_F(ApplyPatch, AFailureInsideTheLookAgainDialogIsNotCaught) {
     EXPECT_THROW(Apply(), Failure);
 }
 
+// ---- a browser that would ignore the tweak is named before anything is written ----
+
+const std::string Since46 =
+    " Since version 46, Firefox no longer copies this tweak's file into new profiles, so it would "
+    "ignore the tweak.\n\nPatch anyway? /52";
+const std::string Since54 =
+    " Since version 54, Firefox has no HTTP pipelining at all, so it would ignore the tweak.\n\n"
+    "Patch anyway? /52";
+const std::string Found = "box The Firefox in this folder is version ";
+
+struct VersionCase {
+    const char* name;
+    std::optional<FileVersion> version;
+    std::string box;  // empty: no question, the patch goes ahead
+    friend void PrintTo(const VersionCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class BrowserVersion : public ApplyPatch, public ::testing::WithParamInterface<VersionCase> {};
+
+TEST_P(BrowserVersion, DecidesTheQuestionAndNoWritesNothing) {
+    const VersionCase& c = GetParam();
+    if (c.version) platform.SetVersion(Default + L"firefox.exe", *c.version);
+    platform.AddFile(Prefs, Earlier);
+    const auto before = platform.files;
+    platform.Answer(7);
+    EXPECT_TRUE(Apply());
+    if (c.box.empty()) {
+        EXPECT_EQ(Count(Complete), 1);
+        EXPECT_EQ(platform.Bytes(Prefs), PayloadFile);
+        return;
+    }
+    // Asked right after the marker probe, before any file is touched.
+    EXPECT_EQ(platform.log,
+              (Log{"dir? C:\\Program Files\\Mozilla Firefox\\",
+                   "dir? C:\\Program Files\\Mozilla Firefox\\i386",
+                   "version? C:\\Program Files\\Mozilla Firefox\\firefox.exe", c.box, "end"}));
+    EXPECT_EQ(platform.files, before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, BrowserVersion,
+    ::testing::Values(VersionCase{"NoVersionBlock", std::nullopt, ""},
+                      VersionCase{"Old", FileVersion{45, 0, 2, 0}, ""},
+                      VersionCase{"Ancient", FileVersion{3, 6, 28, 0}, ""},
+                      VersionCase{"First46", FileVersion{46, 0, 0, 0}, Found + "46.0." + Since46},
+                      VersionCase{"Last53", FileVersion{53, 0, 3, 0}, Found + "53.0.3." + Since46},
+                      VersionCase{"First54", FileVersion{54, 0, 1, 0}, Found + "54.0.1." + Since54},
+                      VersionCase{"Current", FileVersion{133, 0, 3, 0}, Found + "133.0.3." + Since54},
+                      VersionCase{"FullFour", FileVersion{60, 2, 0, 6699}, Found + "60.2.0.6699." + Since54}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ApplyPatch, YesToTheVersionQuestionPatchesAsBefore) {
+    platform.SetVersion(Default + L"firefox.exe", FileVersion{133, 0, 3, 0});
+    platform.AddFile(Prefs, Earlier);
+    platform.Answer(Answer::Yes);
+    EXPECT_TRUE(Apply());
+    EXPECT_EQ(platform.Bytes(Prefs), PayloadFile);
+    EXPECT_EQ(platform.Bytes(Backup), Earlier);
+    EXPECT_TRUE(platform.HasFolder(Marker));
+    EXPECT_EQ(Count(Complete), 1);
+    EXPECT_TRUE(platform.TemporaryLeftovers().empty());
+}
+
+TEST_F(ApplyPatch, EachFolderChosenOnLookingAgainIsAskedItsVersion) {
+    platform.files.erase(FakePlatform::Key(Profile));
+    platform.AddFolder(L"E:\\");
+    InstallBrowserAt(L"E:\\Fox\\");
+    platform.SetVersion(L"E:\\Fox\\firefox.exe", FileVersion{52, 0, 0, 0});
+    platform.Answer(Answer::Yes);
+    platform.Choose(std::wstring(L"E:\\Fox\0", 7));
+    platform.Answer(7);
+    EXPECT_TRUE(Apply());
+    EXPECT_EQ(platform.log.end()[-2], Found + "52.0." + Since46);
+    EXPECT_FALSE(platform.Has(L"E:\\Fox\\defaults\\profile\\user.js"));
+}
+
 }  // namespace
 }  // namespace tarnwick::testing

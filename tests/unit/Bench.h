@@ -72,8 +72,22 @@ protected:
         return false;
     }
 
-    // The log with the probes' object creations left out, for order checks.
-    std::vector<std::string> Steps() const { return platform.log; }
+    // The engine on its own, for what it does without asking anyone.
+    PatchEngine& Engine() {
+        struct Silent : Conversation {
+            int Show(const Message& message) override {
+                ADD_FAILURE() << "unexpected box " << FakePlatform::Narrow(message.text);
+                return 0;
+            }
+            std::wstring ChooseBrowserFolder() override { return {}; }
+        };
+        static Silent silent;
+        engine_.emplace(platform, silent, [] { return std::wstring(); });
+        return *engine_;
+    }
+
+private:
+    std::optional<PatchEngine> engine_;
 };
 
 }  // namespace tarnwick::testing

@@ -24,6 +24,7 @@ struct Node {
     bool folder = false;
     std::string bytes;
     bool readOnly = false;
+    bool operator==(const Node&) const = default;
 };
 
 class FakePlatform;
@@ -63,6 +64,7 @@ public:
     // The nth (1-based) call of `operation` raises a failure.
     void FailAt(const std::string& operation, int nth = 1) { failures[operation].insert(nth); }
     void Answer(int button) { answers.push_back(button); }
+    void SetVersion(const std::wstring& file, FileVersion version) { versions[Key(file)] = version; }
     void Choose(std::optional<std::wstring> buffer) { dialogAnswers.push_back(std::move(buffer)); }
 
     // ---- what the test reads back ----
@@ -134,6 +136,12 @@ public:
         if (it->second.readOnly) Fail(FailureCode::AccessDenied);
         files.erase(it);
     }
+    std::optional<FileVersion> ProductVersion(const std::wstring& path) override {
+        Step("ProductVersion", "version? " + Narrow(path));
+        auto it = versions.find(Key(path));
+        if (it == versions.end()) return std::nullopt;
+        return it->second;
+    }
     std::string ToAnsi(const std::wstring& text) override {
         std::string bytes;
         for (wchar_t c : text) bytes += c < 0x80 ? static_cast<char>(c) : '?';
@@ -204,6 +212,7 @@ private:
     std::deque<std::optional<std::wstring>> dialogAnswers;
     std::map<std::string, std::set<int>> failures;
     std::map<std::string, int> calls;
+    std::map<std::wstring, FileVersion> versions;
     int temporaryCount = 0;
 };
 

@@ -41,11 +41,12 @@ TEST_F(FormLoad, AProbeThatCannotAnswerIsAFailureNotAnAnswer) {
 }
 
 TEST_F(FormLoad, ProbesShareNoObjectAndCacheNothing) {
-    EXPECT_FALSE(form.DirectoryExists(Marker));
+    PatchEngine& engine = Engine();
+    EXPECT_FALSE(engine.DirectoryExists(Marker));
     platform.AddFolder(Marker);
-    EXPECT_TRUE(form.DirectoryExists(Marker));
-    EXPECT_TRUE(form.DirectoryExists(Marker + L"\\"));
-    EXPECT_FALSE(form.FileExists(Marker));
+    EXPECT_TRUE(engine.DirectoryExists(Marker));
+    EXPECT_TRUE(engine.DirectoryExists(Marker + L"\\"));
+    EXPECT_FALSE(engine.FileExists(Marker));
     EXPECT_EQ(platform.log.size(), 4u);
 }
 

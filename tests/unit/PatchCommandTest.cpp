@@ -139,6 +139,7 @@ TEST_F(PatchCommand, AChosenFolderIsPatchedWithoutAMarker) {
     EXPECT_EQ(platform.Bytes(L"D:\\Fox\\defaults\\profile\\user.js"), PayloadFile);
     EXPECT_FALSE(platform.Has(Marker));
     EXPECT_EQ(platform.log, (Log{ProbeDefault, ProbePrefs, CannotFind, Browse, ProbeMarker,
+                                 "version? D:\\Fox\\firefox.exe",
                                  "read D:\\Fox\\defaults\\profile\\user.js",
                                  "temp D:\\Fox\\defaults\\profile\\", "write 177",
                                  "commit > D:\\Fox\\defaults\\profile\\user.js", Complete, "end"}));
