@@ -6,7 +6,8 @@ add_executable(tarnwick_unit_tests
   tests/unit/Form1Test.cpp
   tests/unit/Module1Test.cpp
   tests/unit/PatchCommandTest.cpp
-  tests/unit/ApplyPatchTest.cpp)
+  tests/unit/ApplyPatchTest.cpp
+  tests/unit/UnattendedTest.cpp)
 target_link_libraries(tarnwick_unit_tests PRIVATE tarnwick_core GTest::gtest_main)
 gtest_discover_tests(tarnwick_unit_tests TEST_PREFIX "unit.")
 

@@ -14,6 +14,7 @@ add_library(tarnwick_win32 STATIC
   platform/win32/Win32Platform.cpp
   platform/win32/Win32FileSystem.cpp
   platform/win32/ShellOpen.cpp
+  platform/win32/Win32Output.cpp
   app/Form1Window.cpp)
 target_link_libraries(tarnwick_win32 PUBLIC tarnwick_core
   comctl32 ole32 oleaut32 user32 gdi32 advapi32)

@@ -49,6 +49,14 @@ public:
     virtual void Commit(const std::wstring& target, bool replaceExisting) = 0;
 };
 
+// Where a run without a window reports what it did. Text may span lines
+// (CR LF); the platform decides where it goes, if anywhere.
+class Output {
+public:
+    virtual ~Output() = default;
+    virtual void Write(const std::wstring& text) = 0;
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;

@@ -206,7 +206,74 @@ std::vector<HWND> TopLevelWindows(DWORD processId, const wchar_t* className) {
 
 constexpr int MessageTextId = 0xFFFF;
 
+// Starts tarnwick.exe with `arguments`, in a working folder of its own so
+// that a stray relative write shows. The thread handle is closed.
+bool StartTarnwick(const std::wstring& arguments, STARTUPINFOW& startup, bool inheritHandles,
+                   PROCESS_INFORMATION& info) {
+    const std::wstring exe = DriverFolder() + L"tarnwick.exe";
+    const std::wstring workingFolder = L"C:\\tarnwick-cwd";
+    ::CreateDirectoryW(workingFolder.c_str(), nullptr);
+    std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, inheritHandles, 0,
+                          nullptr, workingFolder.c_str(), &startup, &info)) {
+        ADD_FAILURE() << "could not start tarnwick.exe: error " << ::GetLastError();
+        return false;
+    }
+    ::CloseHandle(info.hThread);
+    return true;
+}
+
 }  // namespace
+
+SwitchedRun RunSwitched(const std::wstring& arguments, std::chrono::milliseconds timeout) {
+    SwitchedRun run;
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE reader = nullptr, writer = nullptr;
+    if (!::CreatePipe(&reader, &writer, &inheritable, 0)) {
+        ADD_FAILURE() << "no pipe";
+        return run;
+    }
+    ::SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = writer;
+    PROCESS_INFORMATION info{};
+    const bool started = StartTarnwick(arguments, startup, true, info);
+    ::CloseHandle(writer);
+    if (!started) {
+        ::CloseHandle(reader);
+        return run;
+    }
+    auto drain = [&] {
+        DWORD available = 0;
+        while (::PeekNamedPipe(reader, nullptr, 0, nullptr, &available, nullptr) && available) {
+            std::string chunk(available, '\0');
+            DWORD got = 0;
+            if (!::ReadFile(reader, chunk.data(), available, &got, nullptr) || !got) break;
+            run.output.append(chunk, 0, got);
+        }
+    };
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (::WaitForSingleObject(info.hProcess, 10) == WAIT_TIMEOUT &&
+           std::chrono::steady_clock::now() < end) {
+        if (!TopLevelWindows(info.dwProcessId, nullptr).empty()) run.windowShown = true;
+        drain();
+    }
+    if (!TopLevelWindows(info.dwProcessId, nullptr).empty()) run.windowShown = true;
+    if (::WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        ::GetExitCodeProcess(info.hProcess, &code);
+        run.exitCode = code;
+    } else {
+        ::TerminateProcess(info.hProcess, 99);
+        ::WaitForSingleObject(info.hProcess, 10000);
+    }
+    drain();
+    ::CloseHandle(reader);
+    ::CloseHandle(info.hProcess);
+    return run;
+}
 
 App::App() {
     // The pointer waits in a corner, so that a window appearing under it
@@ -216,20 +283,10 @@ App::App() {
     park.mi.dx = park.mi.dy = 65535;
     park.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
     ::SendInput(1, &park, sizeof park);
-    const std::wstring exe = DriverFolder() + L"tarnwick.exe";
-    // A working folder of its own, so that a stray relative write shows.
-    const std::wstring workingFolder = L"C:\\tarnwick-cwd";
-    ::CreateDirectoryW(workingFolder.c_str(), nullptr);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          workingFolder.c_str(), &startup, &info)) {
-        ADD_FAILURE() << "could not start tarnwick.exe: error " << ::GetLastError();
-        return;
-    }
-    ::CloseHandle(info.hThread);
+    if (!StartTarnwick(L"", startup, false, info)) return;
     process_ = info.hProcess;
     processId_ = info.dwProcessId;
     ::WaitForInputIdle(process_, 20000);

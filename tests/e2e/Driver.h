@@ -107,6 +107,16 @@ private:
     HWND window_ = nullptr;
 };
 
+// A run with switches, which must show nothing: it is polled while it runs
+// for any visible top-level window of its own, and its standard output is
+// read through a pipe.
+struct SwitchedRun {
+    std::optional<DWORD> exitCode;  // nullopt: it did not end in time (it is ended then)
+    std::string output;             // standard output, UTF-8
+    bool windowShown = false;
+};
+SwitchedRun RunSwitched(const std::wstring& arguments, std::chrono::milliseconds timeout = 20s);
+
 // Pixels of a rectangle of the screen, top-down rows of 0x00RRGGBB.
 struct Capture {
     int width = 0;

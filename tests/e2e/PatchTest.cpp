@@ -645,6 +645,117 @@ TEST_F(Undo, LeavesWhatALinkInTheMarkerPointsAt) {
     EXPECT_EQ(Snapshot(kept), keptBefore) << "undo deleted through the link";
 }
 
+// ---- unattended runs: the same commands from the command line, nothing on screen ----
+
+void CopyStandIn(const wchar_t* version, const std::wstring& folder) {
+    const std::wstring standIn = DriverFolder() + L"stand-ins\\firefox-" + version + L".exe";
+    ASSERT_TRUE(::CopyFileW(standIn.c_str(), (folder + L"firefox.exe").c_str(), FALSE));
+}
+
+Tree Without(Tree tree, const std::wstring& path) {
+    tree.erase(std::remove_if(tree.begin(), tree.end(), [&](const auto& e) { return e.first == path; }),
+               tree.end());
+    return tree;
+}
+
+struct SwitchedCase {
+    const char* name;
+    std::function<void()> arrange;  // on top of the browser in its default folder
+    std::wstring arguments;
+    DWORD exitCode;
+    std::string output;  // the start of what it writes
+    enum { Unchanged, PatchedHere, UndoneHere, PatchedInFox } after;
+};
+void PrintTo(const SwitchedCase& c, std::ostream* os) { *os << c.name; }
+
+class Switched : public Patch, public ::testing::WithParamInterface<SwitchedCase> {};
+
+TEST_P(Switched, RunsTheCommandWithNoWindowAndTellsThroughTheExitCode) {
+    const SwitchedCase& c = GetParam();
+    if (c.arrange) {
+        ASSERT_NO_FATAL_FAILURE(c.arrange());
+    }
+    const Tree before = Snapshot(DefaultFolder);
+    const Tree browsersBefore = Snapshot(Browsers);
+    const SwitchedRun run = RunSwitched(c.arguments);
+    std::cout << "[ output   ] tarnwick.exe " << testing::PrintToString(c.arguments) << " -> "
+              << (run.exitCode ? static_cast<long>(*run.exitCode) : -1L) << ": " << run.output;
+    EXPECT_FALSE(run.windowShown) << "a window of the process was visible";
+    ASSERT_TRUE(run.exitCode.has_value()) << "it did not end by itself";
+    EXPECT_EQ(*run.exitCode, c.exitCode);
+    EXPECT_EQ(run.output.substr(0, c.output.size()), c.output);
+    EXPECT_EQ(run.output.substr(run.output.size() - std::min<size_t>(2, run.output.size())), "\r\n");
+    switch (c.after) {
+        case SwitchedCase::Unchanged:
+            EXPECT_EQ(Snapshot(DefaultFolder), before);
+            EXPECT_EQ(Snapshot(Browsers), browsersBefore);
+            break;
+        case SwitchedCase::PatchedHere:
+            ExpectPayloadAt(PrefsFile);
+            EXPECT_EQ(Snapshot(DefaultFolder), With(With(before, PrefsFile, PayloadFile), MarkerFolder, "<folder>"));
+            break;
+        case SwitchedCase::UndoneHere:
+            EXPECT_EQ(Snapshot(DefaultFolder), Without(Without(before, PrefsFile), MarkerFolder));
+            break;
+        case SwitchedCase::PatchedInFox:
+            ExpectPayloadAt(FoxFolder + L"defaults\\profile\\user.js");
+            EXPECT_EQ(Snapshot(Browsers), With(browsersBefore, FoxFolder + L"defaults\\profile\\user.js", PayloadFile));
+            EXPECT_FALSE(IsFolder(DefaultFolder));
+            break;
+    }
+    EXPECT_EQ(Snapshot(WorkingFolder), Tree{});
+}
+
+void MarkPatched() {
+    MakeFolders(MarkerFolder);
+    WriteBytes(PrefsFile, PayloadFile);
+}
+void FoxOnly() {
+    RemoveBrowser();
+    MakeFolders(FoxFolder + L"defaults\\profile");
+    WriteBytes(FoxFolder + L"firefox.exe", "MZ stand-in");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switched, Switched,
+    ::testing::Values(
+        SwitchedCase{"Patch", nullptr, L"/patch", 0,
+                     "Patched: C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js is written.\r\n",
+                     SwitchedCase::PatchedHere},
+        SwitchedCase{"PatchWhenPatched", MarkPatched, L"-PATCH /quiet", 0,
+                     "Already patched: C:\\Program Files\\Mozilla Firefox\\i386 exists.", SwitchedCase::Unchanged},
+        SwitchedCase{"Undo", MarkPatched, L"/undo /S", 0,
+                     "Undone: the tweak is removed from C:\\Program Files\\Mozilla Firefox\\.\r\n",
+                     SwitchedCase::UndoneHere},
+        SwitchedCase{"UndoWhenNotPatched", nullptr, L"/Undo", 0, "Not patched: there is nothing to undo",
+                     SwitchedCase::Unchanged},
+        SwitchedCase{"ReadOnlyPrefs",
+                     [] {
+                         WriteBytes(PrefsFile, EarlierPrefs);
+                         SetReadOnly(PrefsFile, true);
+                     },
+                     L"/patch", 1, "Run-time error 5: ", SwitchedCase::Unchanged},
+        SwitchedCase{"NotUnderstood", nullptr, L"/patch /frobnicate", 2,
+                     "Unknown switch /frobnicate.\r\n\r\nUsage: tarnwick.exe /patch", SwitchedCase::Unchanged},
+        SwitchedCase{"NoBrowser", [] { RemoveBrowser(); }, L"/patch", 3,
+                     "No browser in C:\\Program Files\\Mozilla Firefox\\. Give its folder with /folder.",
+                     SwitchedCase::Unchanged},
+        SwitchedCase{"FolderWithoutBrowser", [] { RemoveBrowser(); MakeFolders(Browsers + L"\\Empty"); },
+                     L"/patch /folder C:\\Browsers\\Empty", 3,
+                     "No browser in C:\\Browsers\\Empty\\: it has no defaults\\profile folder.",
+                     SwitchedCase::Unchanged},
+        SwitchedCase{"FolderGiven", FoxOnly, L"-patch -Folder \"C:\\Browsers\\Fox\" /qn", 0,
+                     "Patched: C:\\Browsers\\Fox\\defaults\\profile\\user.js is written. It is outside",
+                     SwitchedCase::PatchedInFox},
+        SwitchedCase{"VersionIgnoresIt", [] { CopyStandIn(L"133.0.3", DefaultFolder); }, L"/patch", 4,
+                     "Not patched: Firefox 133.0.3 in C:\\Program Files\\Mozilla Firefox\\ would ignore the "
+                     "tweak (it has no HTTP pipelining). /force patches anyway.",
+                     SwitchedCase::Unchanged},
+        SwitchedCase{"Forced", [] { CopyStandIn(L"46.0", DefaultFolder); }, L"/patch /force", 0,
+                     "Patched:", SwitchedCase::PatchedHere},
+        SwitchedCase{"Help", nullptr, L"/?", 0, "Usage: tarnwick.exe /patch", SwitchedCase::Unchanged}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---- the folder dialog ----
 
 TEST_F(FolderDialog, NoToLocatingEndsWithNothingMade) {

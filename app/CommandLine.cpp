@@ -1,0 +1,108 @@
+#include "app/CommandLine.h"
+
+#include "picker/Module1.h"
+
+namespace tarnwick {
+
+const wchar_t* const Usage =
+    L"Usage: tarnwick.exe /patch [/folder \"D:\\Apps\\Firefox\"] [/force]\r\n"
+    L"       tarnwick.exe /undo\r\n"
+    L"\r\n"
+    L"  /patch   Apply the tweak; in the default folder it is recorded by the marker\r\n"
+    L"           folder C:\\Program Files\\Mozilla Firefox\\i386.\r\n"
+    L"  /folder  The browser's folder, used when it is not in C:\\Program Files\\Mozilla Firefox\\.\r\n"
+    L"  /force   Patch even a browser version that would ignore the tweak (46 and later).\r\n"
+    L"  /undo    Remove the tweak from the default folder.\r\n"
+    L"  /quiet, /silent, /s, /qn are accepted: a run with switches is always silent.\r\n"
+    L"  Switches take / or - in any letter case. Nothing is ever shown on screen.\r\n"
+    L"\r\n"
+    L"Exit codes:\r\n"
+    L"  0  done, or already as asked\r\n"
+    L"  1  a failure; the error is written out\r\n"
+    L"  2  the command line was not understood\r\n"
+    L"  3  no browser: not in the default folder and no /folder, or none in the folder given\r\n"
+    L"  4  the browser's version would ignore the tweak, and /force was not given\r\n";
+
+namespace {
+
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return text;
+}
+
+bool IsSwitch(const std::wstring& argument) {
+    return argument.size() > 1 && (argument[0] == L'/' || argument[0] == L'-');
+}
+
+// A drive path (D:\...) or a network path (\\server\share\...).
+bool IsFullPath(const std::wstring& path) {
+    const bool drive = path.size() >= 3 && ((path[0] | 0x20) >= L'a' && (path[0] | 0x20) <= L'z') &&
+                       path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+    return drive || (path.size() > 2 && path[0] == L'\\' && path[1] == L'\\');
+}
+
+CommandLine Invalid(std::wstring error) {
+    CommandLine invalid;
+    invalid.verb = CommandLine::Verb::Invalid;
+    invalid.error = std::move(error);
+    return invalid;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
+    CommandLine command;
+    if (arguments.empty()) return command;
+    bool patch = false, undo = false, help = false, folderGiven = false;
+    std::wstring error;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::wstring& argument = arguments[i];
+        const std::wstring name = IsSwitch(argument) ? Lower(argument.substr(1)) : std::wstring();
+        if (name == L"patch") {
+            patch = true;
+        } else if (name == L"undo") {
+            undo = true;
+        } else if (name == L"force") {
+            command.force = true;
+        } else if (name == L"?" || name == L"help") {
+            help = true;
+        } else if (name == L"quiet" || name == L"silent" || name == L"s" || name == L"qn") {
+            // Deployment tools add these out of habit: every switched run is silent.
+        } else if (name == L"folder") {
+            if (i + 1 == arguments.size() || IsSwitch(arguments[i + 1]) || arguments[i + 1].empty()) {
+                if (error.empty()) error = L"/folder needs the browser's folder after it.";
+                continue;
+            }
+            const std::wstring& folder = arguments[++i];
+            if (folderGiven && error.empty()) error = L"/folder is given more than once.";
+            folderGiven = true;
+            if (folder.find(L'"') != std::wstring::npos) {
+                // "D:\Apps\Firefox\" reaches the program as D:\Apps\Firefox"
+                if (error.empty())
+                    error = L"/folder: leave the backslash off the end of a quoted folder, as in "
+                            L"/folder \"D:\\Apps\\Firefox\".";
+            } else if (!IsFullPath(folder)) {
+                if (error.empty()) error = L"/folder needs a full path, such as D:\\Apps\\Firefox.";
+            } else {
+                command.folder = Module1::NormaliseChosenFolder(folder + L'\0');
+            }
+        } else if (error.empty()) {
+            error = IsSwitch(argument) ? L"Unknown switch " + argument + L"."
+                                       : L"Unexpected argument \"" + argument + L"\".";
+        }
+    }
+    if (help) {
+        command.verb = CommandLine::Verb::Help;
+        return command;
+    }
+    if (error.empty() && patch && undo) error = L"/patch and /undo cannot be given together.";
+    if (error.empty() && !patch && !undo) error = L"Give /patch or /undo.";
+    if (error.empty() && undo && (folderGiven || command.force))
+        error = L"/folder and /force go with /patch only: undo knows only the default folder.";
+    if (!error.empty()) return Invalid(std::move(error));
+    command.verb = patch ? CommandLine::Verb::Patch : CommandLine::Verb::Undo;
+    return command;
+}
+
+}  // namespace tarnwick

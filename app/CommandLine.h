@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarnwick {
+
+// What the program was asked to do. With no arguments it shows its window;
+// with any, it runs unattended and shows nothing at all.
+struct CommandLine {
+    enum class Verb { Window, Patch, Undo, Help, Invalid };
+    Verb verb = Verb::Window;
+    std::wstring folder;  // /folder: a full path, ending in a backslash
+    bool force = false;   // /force: patch even a browser that would ignore it
+    std::wstring error;   // Invalid: what was not understood
+};
+
+// Switches are case-insensitive and take "/" or "-". `arguments` leaves out
+// the program's own name.
+CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments);
+
+// The usage text, with the exit codes.
+extern const wchar_t* const Usage;
+
+}  // namespace tarnwick

@@ -1,0 +1,148 @@
+#include "app/Unattended.h"
+
+#include <new>
+
+#include "patch/Locations.h"
+#include "patch/Payload.h"
+#include "platform/Failure.h"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr int No = 7;
+constexpr int Ok = 1;
+
+// The conversation of a run without a window: every answer was settled by
+// the command line before the run began.
+class SwitchedConversation final : public Conversation {
+public:
+    explicit SwitchedConversation(const CommandLine& command) : command_(command) {}
+    int Show(const Message& message) override { return UnattendedAnswer(message.prompt, command_); }
+    std::wstring ChooseBrowserFolder() override { return command_.folder; }
+
+private:
+    const CommandLine& command_;
+};
+
+std::wstring OneLine(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c == L'\r' || c == L'\n') c = L' ';
+    std::wstring line;
+    for (wchar_t c : text)
+        if (!(c == L' ' && !line.empty() && line.back() == L' ')) line += c;
+    while (!line.empty() && line.back() == L' ') line.pop_back();
+    return line;
+}
+
+std::wstring ErrorLine(const Failure& failure) {
+    return L"Run-time error " + std::to_wstring(failure.Code()) + L": " +
+           OneLine(failure.Description());
+}
+
+struct Report {
+    int exitCode;
+    std::wstring line;
+};
+
+Report Describe(const Result& result) {
+    const std::wstring prefs = result.folder + std::wstring(PrefsRelativePath);
+    switch (result.outcome) {
+        case Outcome::Patched:
+            return {ExitCode::Done,
+                    result.marked ? L"Patched: " + prefs + L" is written."
+                                  : L"Patched: " + prefs +
+                                        L" is written. It is outside the default folder, so "
+                                        L"/undo will not remove it."};
+        case Outcome::Undone:
+            return {ExitCode::Done, L"Undone: the tweak is removed from " + result.folder + L"."};
+        case Outcome::AlreadyPatched:
+            return {ExitCode::Done, L"Already patched: " + std::wstring(MarkerFolder) +
+                                        L" exists. Nothing was changed."};
+        case Outcome::NotPatched:
+            return {ExitCode::Done, L"Not patched: there is nothing to undo in " + result.folder + L"."};
+        case Outcome::UndoDeclined:
+            return {ExitCode::Done, L"Nothing was changed."};
+        case Outcome::NotLocated:
+            return {ExitCode::NoBrowser, L"No browser in " + std::wstring(DefaultFolder) +
+                                             L". Give its folder with /folder."};
+        case Outcome::GaveUp:
+            if (result.failure && !result.failure->IsNotFound())
+                return {ExitCode::Failed, ErrorLine(*result.failure)};
+            return {ExitCode::NoBrowser, L"No browser in " + result.folder + L": it has no " +
+                                             L"defaults\\profile folder."};
+        case Outcome::VersionDeclined: {
+            const FileVersion version = result.version.value_or(FileVersion{});
+            const std::wstring why = TweakEffectOn(version) == TweakEffect::NoPipelining
+                                         ? L"it has no HTTP pipelining"
+                                         : L"it no longer copies the file into new profiles";
+            return {ExitCode::VersionWouldIgnoreIt,
+                    L"Not patched: Firefox " + VersionText(version) + L" in " + result.folder +
+                        L" would ignore the tweak (" + why + L"). /force patches anyway."};
+        }
+    }
+    return {ExitCode::Failed, L"Run-time error: unknown outcome."};
+}
+
+Report Run(Platform& platform, const std::vector<std::wstring>& arguments) {
+    const CommandLine command = ParseCommandLine(arguments);
+    switch (command.verb) {
+        case CommandLine::Verb::Window:  // not reached: no arguments means the window
+        case CommandLine::Verb::Help:
+            return {ExitCode::Done, Usage};
+        case CommandLine::Verb::Invalid:
+            return {ExitCode::NotUnderstood, command.error + L"\r\n\r\n" + Usage};
+        case CommandLine::Verb::Patch:
+        case CommandLine::Verb::Undo:
+            break;
+    }
+    SwitchedConversation conversation(command);
+    PatchEngine engine(platform, conversation, [] { return std::wstring(PreferencePayload); });
+    return Describe(engine.Command(command.verb == CommandLine::Verb::Patch ? Request::Patch
+                                                                            : Request::Undo));
+}
+
+}  // namespace
+
+int UnattendedAnswer(Prompt prompt, const CommandLine& command) {
+    switch (prompt) {
+        case Prompt::LocateBrowser:
+            return command.folder.empty() ? No : Answer::Yes;
+        case Prompt::ConfirmUndo:
+            return command.verb == CommandLine::Verb::Undo ? Answer::Yes : No;
+        case Prompt::PatchAnyway:
+            return command.force ? Answer::Yes : No;
+        case Prompt::LookAgain:
+            return No;
+        case Prompt::PatchingComplete:
+        case Prompt::TweakRemoved:
+            return Ok;
+    }
+    return No;
+}
+
+int RunUnattended(Platform& platform, const std::vector<std::wstring>& arguments,
+                  Output& output) noexcept {
+    Report report{ExitCode::Failed, {}};
+    try {
+        report = Run(platform, arguments);
+    } catch (const Failure& failure) {
+        report = {ExitCode::Failed, ErrorLine(failure)};
+    } catch (const std::bad_alloc&) {
+        report = {ExitCode::Failed, L"Run-time error 8: out of memory."};
+    } catch (...) {
+        report = {ExitCode::Failed, L"Run-time error: unexpected failure."};
+    }
+    try {
+        if (!report.line.empty()) {
+            if (report.line.size() < 2 || report.line.compare(report.line.size() - 2, 2, L"\r\n") != 0)
+                report.line += L"\r\n";
+            output.Write(report.line);
+        }
+    } catch (...) {
+        // Nowhere to report to: the exit code still tells.
+    }
+    return report.exitCode;
+}
+
+}  // namespace tarnwick

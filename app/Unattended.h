@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "patch/PatchEngine.h"
+#include "platform/Platform.h"
+
+namespace tarnwick {
+
+// Exit codes of a run with switches.
+namespace ExitCode {
+constexpr int Done = 0;
+constexpr int Failed = 1;
+constexpr int NotUnderstood = 2;
+constexpr int NoBrowser = 3;
+constexpr int VersionWouldIgnoreIt = 4;
+}  // namespace ExitCode
+
+// The answer a command line gives to each of the engine's messages, the
+// way a person would have at the window.
+int UnattendedAnswer(Prompt prompt, const CommandLine& command);
+
+// Runs the command with no window and no box: the engine's questions are
+// answered from the switches. Writes one line per outcome to `output` and
+// returns the exit code. Nothing escapes it.
+int RunUnattended(Platform& platform, const std::vector<std::wstring>& arguments,
+                  Output& output) noexcept;
+
+}  // namespace tarnwick

@@ -1,0 +1,190 @@
+#include "app/Unattended.h"
+
+#include "tests/unit/Bench.h"
+
+namespace tarnwick::testing {
+namespace {
+
+using Verb = CommandLine::Verb;
+
+// ---- the argument parser ----
+
+struct ParseCase {
+    const char* name;
+    std::vector<std::wstring> arguments;
+    Verb verb;
+    std::wstring folder;
+    bool force;
+    std::wstring errorStart;  // Invalid: how the error begins
+    friend void PrintTo(const ParseCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class Parse : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(Parse, ReadsTheSwitches) {
+    const ParseCase& c = GetParam();
+    const CommandLine command = ParseCommandLine(c.arguments);
+    EXPECT_EQ(command.verb, c.verb);
+    EXPECT_EQ(command.folder, c.folder);
+    EXPECT_EQ(command.force, c.force);
+    EXPECT_EQ(command.error.substr(0, c.errorStart.size()), c.errorStart);
+    EXPECT_EQ(command.error.empty(), c.errorStart.empty()) << FakePlatform::Narrow(command.error);
+}
+
+const std::wstring Fox = L"D:\\Apps\\Firefox\\";
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, Parse,
+    ::testing::Values(
+        ParseCase{"None", {}, Verb::Window, L"", false, L""},
+        ParseCase{"Patch", {L"/patch"}, Verb::Patch, L"", false, L""},
+        ParseCase{"PatchDashUpper", {L"-PATCH"}, Verb::Patch, L"", false, L""},
+        ParseCase{"Undo", {L"/Undo"}, Verb::Undo, L"", false, L""},
+        ParseCase{"UndoDash", {L"-undo"}, Verb::Undo, L"", false, L""},
+        ParseCase{"FolderAndForce", {L"/patch", L"/FOLDER", L"D:\\Apps\\Firefox", L"-Force"},
+                  Verb::Patch, Fox, true, L""},
+        ParseCase{"FolderFirst", {L"/folder", L"D:\\Apps\\Firefox\\", L"/patch"}, Verb::Patch, Fox,
+                  false, L""},
+        ParseCase{"FolderRoot", {L"/patch", L"/folder", L"E:\\"}, Verb::Patch, L"E:\\", false, L""},
+        ParseCase{"FolderOnAShare", {L"/patch", L"/folder", L"\\\\srv\\apps\\Fox"}, Verb::Patch,
+                  L"\\\\srv\\apps\\Fox\\", false, L""},
+        ParseCase{"QuietOnes", {L"/quiet", L"/patch", L"-SILENT", L"/S", L"/qn"}, Verb::Patch, L"",
+                  false, L""},
+        ParseCase{"Help", {L"/?"}, Verb::Help, L"", false, L""},
+        ParseCase{"HelpWord", {L"-HELP"}, Verb::Help, L"", false, L""},
+        ParseCase{"HelpWinsOverErrors", {L"/bogus", L"/?"}, Verb::Help, L"", false, L""},
+        ParseCase{"Unknown", {L"/patch", L"/bogus"}, Verb::Invalid, L"", false, L"Unknown switch /bogus"},
+        ParseCase{"Bare", {L"patch"}, Verb::Invalid, L"", false, L"Unexpected argument"},
+        ParseCase{"BareSlash", {L"/"}, Verb::Invalid, L"", false, L"Unexpected argument"},
+        ParseCase{"OnlyQuiet", {L"/quiet"}, Verb::Invalid, L"", false, L"Give /patch or /undo"},
+        ParseCase{"Both", {L"/patch", L"/undo"}, Verb::Invalid, L"", false, L"/patch and /undo"},
+        ParseCase{"FolderMissingAtEnd", {L"/patch", L"/folder"}, Verb::Invalid, L"", false,
+                  L"/folder needs the browser's folder"},
+        ParseCase{"FolderMissingBeforeSwitch", {L"/folder", L"/patch"}, Verb::Invalid, L"", false,
+                  L"/folder needs the browser's folder"},
+        ParseCase{"FolderEmpty", {L"/patch", L"/folder", L""}, Verb::Invalid, L"", false,
+                  L"/folder needs the browser's folder"},
+        ParseCase{"FolderRelative", {L"/patch", L"/folder", L"Apps\\Firefox"}, Verb::Invalid, L"",
+                  false, L"/folder needs a full path"},
+        ParseCase{"FolderQuoteSwallowed", {L"/patch", L"/folder", L"D:\\Apps\\Firefox\" /force"},
+                  Verb::Invalid, L"", false, L"/folder: leave the backslash off"},
+        ParseCase{"FolderTwice", {L"/patch", L"/folder", L"D:\\A", L"/folder", L"D:\\B"},
+                  Verb::Invalid, L"", false, L"/folder is given more than once"},
+        ParseCase{"UndoWithFolder", {L"/undo", L"/folder", L"D:\\A"}, Verb::Invalid, L"", false,
+                  L"/folder and /force go with /patch"},
+        ParseCase{"UndoWithForce", {L"/undo", L"/force"}, Verb::Invalid, L"", false,
+                  L"/folder and /force go with /patch"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- the answers each switch gives ----
+
+TEST(UnattendedAnswers, AreWhatThePersonAtTheWindowWouldHaveSaid) {
+    const CommandLine patch = ParseCommandLine({L"/patch"});
+    const CommandLine chosen = ParseCommandLine({L"/patch", L"/folder", L"D:\\Fox"});
+    const CommandLine forced = ParseCommandLine({L"/patch", L"/force"});
+    const CommandLine undo = ParseCommandLine({L"/undo"});
+    struct Row {
+        Prompt prompt;
+        int patch, chosen, forced, undo;
+    };
+    const int Yes = Answer::Yes, No = 7, Ok = 1;
+    const Row rows[] = {
+        {Prompt::LocateBrowser, No, Yes, No, No},   {Prompt::LookAgain, No, No, No, No},
+        {Prompt::PatchAnyway, No, No, Yes, No},     {Prompt::ConfirmUndo, No, No, No, Yes},
+        {Prompt::PatchingComplete, Ok, Ok, Ok, Ok}, {Prompt::TweakRemoved, Ok, Ok, Ok, Ok},
+    };
+    for (const Row& row : rows) {
+        const int prompt = static_cast<int>(row.prompt);
+        EXPECT_EQ(UnattendedAnswer(row.prompt, patch), row.patch) << prompt;
+        EXPECT_EQ(UnattendedAnswer(row.prompt, chosen), row.chosen) << prompt;
+        EXPECT_EQ(UnattendedAnswer(row.prompt, forced), row.forced) << prompt;
+        EXPECT_EQ(UnattendedAnswer(row.prompt, undo), row.undo) << prompt;
+    }
+}
+
+// ---- whole runs over the scripted platform ----
+
+struct CapturedOutput : Output {
+    void Write(const std::wstring& text) override { written += text; }
+    std::wstring written;
+};
+
+enum class World { Fresh, Patched, NoBrowser, ReadOnlyPrefs, Current };
+
+struct RunCase {
+    const char* name;
+    World world;
+    std::vector<std::wstring> arguments;
+    int exitCode;
+    std::wstring lineStart;
+    bool payloadAfter, markerAfter;
+    friend void PrintTo(const RunCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class Unattended : public Bench, public ::testing::WithParamInterface<RunCase> {};
+
+TEST_P(Unattended, RunsTheButtonsAlgorithmWithTheSwitchesAnswering) {
+    const RunCase& c = GetParam();
+    if (c.world != World::NoBrowser) InstallBrowser();
+    if (c.world == World::Patched) {
+        platform.AddFolder(Marker);
+        platform.AddFile(Prefs, PayloadFile);
+    }
+    if (c.world == World::ReadOnlyPrefs) platform.AddFile(Prefs, "mine", /*readOnly=*/true);
+    if (c.world == World::Current) platform.SetVersion(Default + L"firefox.exe", {133, 0, 3, 0});
+    CapturedOutput output;
+    EXPECT_EQ(RunUnattended(platform, c.arguments, output), c.exitCode);
+    EXPECT_EQ(output.written.substr(0, c.lineStart.size()), c.lineStart)
+        << FakePlatform::Narrow(output.written);
+    EXPECT_EQ(output.written.substr(output.written.size() - 2), L"\r\n");
+    EXPECT_EQ(platform.Bytes(Prefs) == PayloadFile, c.payloadAfter);
+    EXPECT_EQ(platform.HasFolder(Marker), c.markerAfter);
+    // No box of any kind was ever shown.
+    for (const std::string& step : platform.log) EXPECT_NE(step.rfind("box ", 0), 0u) << step;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Unattended,
+    ::testing::Values(
+        RunCase{"Patch", World::Fresh, {L"/patch"}, 0, L"Patched: C:\\Program Files", true, true},
+        RunCase{"PatchAgain", World::Patched, {L"/patch"}, 0, L"Already patched", true, true},
+        RunCase{"Undo", World::Patched, {L"/undo"}, 0, L"Undone", false, false},
+        RunCase{"UndoUnpatchedNeverPatches", World::Fresh, {L"/undo"}, 0, L"Not patched", false, false},
+        RunCase{"ReadOnly", World::ReadOnlyPrefs, {L"/patch"}, 1, L"Run-time error 5: injected",
+                false, false},
+        RunCase{"Unknown", World::Fresh, {L"/patch", L"/x"}, 2, L"Unknown switch /x.\r\n\r\nUsage:",
+                false, false},
+        RunCase{"NoBrowser", World::NoBrowser, {L"/patch"}, 3, L"No browser in", false, false},
+        RunCase{"UndoNoBrowser", World::NoBrowser, {L"/undo"}, 3, L"No browser in", false, false},
+        RunCase{"FolderWithoutBrowser", World::NoBrowser, {L"/patch", L"/folder", L"E:\\Empty"}, 3,
+                L"No browser in E:\\Empty\\: it has no defaults\\profile folder.", false, false},
+        RunCase{"Current", World::Current, {L"/patch"}, 4,
+                L"Not patched: Firefox 133.0.3 in C:\\Program Files\\Mozilla Firefox\\ would ignore",
+                false, false},
+        RunCase{"CurrentForced", World::Current, {L"/patch", L"/force"}, 0, L"Patched", true, true},
+        RunCase{"Help", World::Fresh, {L"/?"}, 0, L"Usage: tarnwick.exe /patch", false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class UnattendedRun : public Bench {};
+
+TEST_F(UnattendedRun, AFailureOfTheUndoIsReportedNotShown) {
+    InstallBrowser();
+    platform.AddFolder(Marker);
+    platform.FailAt("DeleteFolder");
+    CapturedOutput output;
+    EXPECT_EQ(RunUnattended(platform, {L"/undo"}, output), 1);
+    EXPECT_EQ(output.written, L"Run-time error 5: injected\r\n");
+    EXPECT_TRUE(platform.HasFolder(Marker));
+}
+
+TEST_F(UnattendedRun, AChosenFolderIsPatchedAndSaysUndoWillNotReachIt) {
+    platform.AddFolder(L"E:\\");
+    InstallBrowserAt(L"E:\\Fox\\");
+    CapturedOutput output;
+    EXPECT_EQ(RunUnattended(platform, {L"/patch", L"/folder", L"E:\\Fox"}, output), 0);
+    EXPECT_EQ(platform.Bytes(L"E:\\Fox\\defaults\\profile\\user.js"), PayloadFile);
+    EXPECT_NE(output.written.find(L"/undo will not remove it"), std::wstring::npos);
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
