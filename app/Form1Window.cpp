@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/Layout.h"
 #include "app/Resources.h"
 #include "patch/Payload.h"
 
@@ -20,19 +21,11 @@ constexpr int Label2Id = 103;
 constexpr int Label1Id = 104;
 constexpr int Image1Id = 105;
 
-// Layout in twips (1/1440 inch), converted with the window's own DPI.
-struct Box {
-    int left, top, width, height;
-};
-constexpr int ClientWidth = 4050;
-constexpr int ClientHeight = 1290;
-constexpr Box Command1Box{2640, 840, 1335, 375};
-constexpr Box Text1Box{120, 1560, 5175, 2085};
-constexpr Box Label2Box{1440, 120, 2535, 855};
-constexpr Box Label1Box{1200, 960, 1335, 255};
-constexpr Box Image1Box{0, 0, 1320, 1320};
+// Windows 10 1703 on asks for the frame's size at a new DPI with this.
+constexpr UINT WmGetDpiScaledSize = 0x02E4;
 
-int Pixels(int twips, UINT dpi) { return ::MulDiv(twips, static_cast<int>(dpi), 1440); }
+constexpr DWORD FrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD FrameExStyle = WS_EX_TOOLWINDOW;
 
 // Functions newer than the oldest Windows this runs on, looked up once.
 template <typename Function>
@@ -41,28 +34,38 @@ Function User32Function(const char* name) {
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
 }
 
-UINT DpiOf(HWND hwnd) {
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
-    if (getDpiForWindow && hwnd) {
-        if (UINT dpi = getDpiForWindow(hwnd)) return dpi;
-    }
+// The DPI the system's metrics are given at: the screen's, for a program
+// that is aware of each monitor's DPI.
+UINT SystemDpi() noexcept {
     HDC screen = ::GetDC(nullptr);
     const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
     if (screen) ::ReleaseDC(nullptr, screen);
     return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
-RECT WindowRectForClient(int width, int height, DWORD style, DWORD exStyle, UINT dpi) {
-    using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-    static const auto adjustForDpi = User32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
-    RECT rect{0, 0, width, height};
-    if (!adjustForDpi || !adjustForDpi(&rect, style, FALSE, exStyle, dpi))
-        ::AdjustWindowRectEx(&rect, style, FALSE, exStyle);
-    return rect;
+// The window's own DPI; before Windows 10 there is only the system's.
+UINT DpiOf(HWND hwnd) noexcept {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+    if (getDpiForWindow && hwnd) {
+        if (UINT dpi = getDpiForWindow(hwnd)) return dpi;
+    }
+    return SystemDpi();
 }
 
-win32::UniqueHfont MakeVerdana(UINT dpi, bool italic) {
+// The frame around the client area at `dpi`. Without the DPI-aware call
+// (Windows 7 and 8.x) the system does not scale the frame per monitor, so
+// its metrics at the system DPI are the ones the window gets.
+FrameMargins FrameMarginsAt(UINT dpi) noexcept {
+    using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi = User32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
+    RECT rect{0, 0, 0, 0};
+    if (!adjustForDpi || !adjustForDpi(&rect, FrameStyle, FALSE, FrameExStyle, dpi))
+        ::AdjustWindowRectEx(&rect, FrameStyle, FALSE, FrameExStyle);
+    return {-rect.left, -rect.top, rect.right, rect.bottom};
+}
+
+win32::UniqueHfont MakeVerdana(UINT dpi, bool italic) noexcept {
     LOGFONTW font{};
     font.lfHeight = -::MulDiv(825, static_cast<int>(dpi), 7200);  // 8.25 points
     font.lfWeight = FW_NORMAL;
@@ -77,7 +80,7 @@ win32::UniqueHfont MakeVerdana(UINT dpi, bool italic) {
 }
 
 // The user-interface font Windows uses for message text, at the given DPI.
-win32::UniqueHfont MakeDefaultFont(UINT dpi) {
+win32::UniqueHfont MakeDefaultFont(UINT dpi) noexcept {
     using ParametersForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
     static const auto forDpi = User32Function<ParametersForDpiFn>("SystemParametersInfoForDpi");
     NONCLIENTMETRICSW metrics{};
@@ -85,8 +88,9 @@ win32::UniqueHfont MakeDefaultFont(UINT dpi) {
     if (forDpi && forDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi))
         return win32::UniqueHfont(::CreateFontIndirectW(&metrics.lfMessageFont));
     if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-        metrics.lfMessageFont.lfHeight =
-            ::MulDiv(metrics.lfMessageFont.lfHeight, static_cast<int>(dpi), 96);
+        // These metrics are at the system DPI already: scale only by the
+        // window's DPI against that.
+        metrics.lfMessageFont.lfHeight = FontHeightFor(metrics.lfMessageFont.lfHeight, dpi, SystemDpi());
         return win32::UniqueHfont(::CreateFontIndirectW(&metrics.lfMessageFont));
     }
     return win32::UniqueHfont();  // the control keeps the system's own font
@@ -180,7 +184,6 @@ Form1Window::~Form1Window() {
 }
 
 int Form1Window::Run(int showCommand) {
-    const UINT startDpi = DpiOf(nullptr);
     icon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK),
                                                 IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
                                                 ::GetSystemMetrics(SM_CYICON), 0)));
@@ -203,31 +206,23 @@ int Form1Window::Run(int showCommand) {
         return 1;
     }
 
-    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-    const DWORD exStyle = WS_EX_TOOLWINDOW;
-    const RECT frame = WindowRectForClient(Pixels(ClientWidth, startDpi),
-                                           Pixels(ClientHeight, startDpi), style, exStyle, startDpi);
-    hwnd_ = ::CreateWindowExW(exStyle, WindowClass, win32::ProgramTitle, style, CW_USEDEFAULT,
-                              CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
-                              nullptr, nullptr, instance_, this);
+    // Made at no particular size: the window's DPI is only known once it
+    // exists, and the frame is sized for that DPI below.
+    creating_ = true;
+    hwnd_ = ::CreateWindowExW(FrameExStyle, WindowClass, win32::ProgramTitle, FrameStyle,
+                              CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_, this);
+    creating_ = false;
     if (!hwnd_) {
         if (!ended_)
             win32::ReportUncaughtFailure(nullptr, win32::LastErrorFailure(L"The window could not be created."));
         return ended_ ? exitCode_ : 1;
     }
     platform_.SetOwner(hwnd_);
+    PlaceFrame();
 
     Guard([this] { form_->Form_Load(); });
     if (ended_) return exitCode_;
 
-    // Centred on the screen, sized for the DPI the window really got.
-    RECT window{};
-    ::GetWindowRect(hwnd_, &window);
-    const int width = window.right - window.left;
-    const int height = window.bottom - window.top;
-    ::SetWindowPos(hwnd_, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
-                   (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     ::ShowWindow(hwnd_, showCommand == SW_HIDE ? SW_SHOWNORMAL : showCommand);
     ::UpdateWindow(hwnd_);
     ::SetFocus(command1_.hwnd());
@@ -240,31 +235,50 @@ int Form1Window::Run(int showCommand) {
     return exitCode_;
 }
 
+// The frame for the window's own DPI, centred in the work area of the
+// monitor the window is on (not always the primary one).
+void Form1Window::PlaceFrame() noexcept {
+    Pixels work{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        const RECT& area = monitor.rcWork;
+        work = {area.left, area.top, area.right - area.left, area.bottom - area.top};
+    }
+    const Pixels frame = FramePlacement(dpi_, FrameMarginsAt(dpi_), work);
+    ::SetWindowPos(hwnd_, nullptr, frame.left, frame.top, frame.width, frame.height,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 template <typename Handler>
-void Form1Window::Guard(Handler&& handler) noexcept {
-    if (ended_) return;  // after the end, no handler runs any more
+bool Form1Window::Guard(Handler&& handler) noexcept {
+    if (ended_) return false;  // after the end, no handler runs any more
     try {
         handler();
+        return true;
     } catch (const ProgramEnd& end) {
         End(end.exitCode);
     } catch (const Failure& failure) {
-        ended_ = true;
-        win32::ReportUncaughtFailure(hwnd_, failure);
-        End(1);
+        Fail(failure);
     } catch (const std::bad_alloc&) {
-        ended_ = true;
-        win32::ReportUncaughtFailure(hwnd_, Failure(ERROR_NOT_ENOUGH_MEMORY, L"Out of memory."));
-        End(1);
+        Fail(Failure(ERROR_NOT_ENOUGH_MEMORY, L"Out of memory."));
     } catch (...) {
-        ended_ = true;
-        win32::ReportUncaughtFailure(hwnd_, Failure(ERROR_INTERNAL_ERROR, L"Unexpected failure."));
-        End(1);
+        Fail(Failure(ERROR_INTERNAL_ERROR, L"Unexpected failure."));
     }
+    return false;
+}
+
+void Form1Window::Fail(const Failure& failure) noexcept {
+    ended_ = true;
+    // While the window is being created it is no owner yet.
+    win32::ReportUncaughtFailure(creating_ ? nullptr : hwnd_, failure);
+    End(1);
 }
 
 void Form1Window::End(int exitCode) noexcept {
     ended_ = true;
     exitCode_ = exitCode;
+    if (creating_) return;  // WM_CREATE answers -1 and the window goes with it
     if (hwnd_) {
         ::DestroyWindow(hwnd_);
     } else {
@@ -272,7 +286,8 @@ void Form1Window::End(int exitCode) noexcept {
     }
 }
 
-LRESULT CALLBACK Form1Window::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK Form1Window::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                                         LPARAM lParam) noexcept {
     Form1Window* self = nullptr;
     if (message == WM_NCCREATE) {
         self = static_cast<Form1Window*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
@@ -282,18 +297,18 @@ LRESULT CALLBACK Form1Window::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
         self = reinterpret_cast<Form1Window*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     }
     if (!self) return ::DefWindowProcW(hwnd, message, wParam, lParam);
-    return self->HandleMessage(message, wParam, lParam);
+    return self->HandleMessage(hwnd, message, wParam, lParam);
 }
 
 LRESULT CALLBACK Form1Window::ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                          UINT_PTR id, DWORD_PTR selfPointer) {
+                                          UINT_PTR id, DWORD_PTR selfPointer) noexcept {
     auto* self = reinterpret_cast<Form1Window*>(selfPointer);
     if (message == WM_MOUSEMOVE) self->MouseMoved(hwnd, wParam, lParam);
     if (message == WM_NCDESTROY) ::RemoveWindowSubclass(hwnd, &Form1Window::ControlProc, id);
     return ::DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
-void Form1Window::MouseMoved(HWND source, WPARAM wParam, LPARAM lParam) {
+void Form1Window::MouseMoved(HWND source, WPARAM wParam, LPARAM lParam) noexcept {
     const short button = MouseButtons(wParam);
     const short shift = ShiftKeys(wParam);
     const float x = static_cast<float>(GET_X_LPARAM(lParam)) * 1440.0f / static_cast<float>(dpi_);
@@ -311,12 +326,17 @@ void Form1Window::MouseMoved(HWND source, WPARAM wParam, LPARAM lParam) {
     });
 }
 
-LRESULT Form1Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT Form1Window::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
     switch (message) {
-        case WM_CREATE:
-            dpi_ = DpiOf(hwnd_);
-            CreateControls();
-            return 0;
+        case WM_CREATE: {
+            // Inside the boundary like every handler: a failure here ends
+            // the creation, and the run-time error box says why.
+            const bool created = Guard([this] {
+                dpi_ = DpiOf(hwnd_);
+                CreateControls();
+            });
+            return created ? 0 : -1;
+        }
         case WM_COMMAND: {
             const int id = LOWORD(wParam);
             const int code = HIWORD(wParam);
@@ -349,6 +369,15 @@ LRESULT Form1Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SETFOCUS:
             if (command1_.hwnd()) ::SetFocus(command1_.hwnd());
             return 0;
+        case WmGetDpiScaledSize: {
+            // The frame at the new DPI, exactly as it is first made there.
+            const UINT dpi = static_cast<UINT>(wParam);
+            const Pixels frame = FramePlacement(dpi, FrameMarginsAt(dpi), Pixels{0, 0, 0, 0});
+            auto* size = reinterpret_cast<SIZE*>(lParam);
+            size->cx = frame.width;
+            size->cy = frame.height;
+            return TRUE;
+        }
         case WM_DPICHANGED: {
             dpi_ = HIWORD(wParam);
             const auto* suggested = reinterpret_cast<const RECT*>(lParam);
@@ -356,6 +385,8 @@ LRESULT Form1Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                            suggested->right - suggested->left, suggested->bottom - suggested->top,
                            SWP_NOZORDER | SWP_NOACTIVATE);
             Layout(dpi_);
+            // Every control draws again at the new size, the logo included.
+            ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
             return 0;
         }
         case WM_DESTROY:
@@ -367,15 +398,17 @@ LRESULT Form1Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         default:
             break;
     }
-    return ::DefWindowProcW(hwnd_, message, wParam, lParam);
+    return ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 void Form1Window::CreateControls() {
     const DWORD child = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
     auto make = [&](const wchar_t* kind, const wchar_t* text, DWORD style, DWORD exStyle, int id) {
-        return ::CreateWindowExW(exStyle, kind, text, child | style, 0, 0, 0, 0, hwnd_,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_,
-                                 nullptr);
+        HWND control = ::CreateWindowExW(exStyle, kind, text, child | style, 0, 0, 0, 0, hwnd_,
+                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                         instance_, nullptr);
+        if (!control) throw win32::LastErrorFailure(L"A control of the window could not be created.");
+        return control;
     };
     // Creation order follows the form's layout. The button is an ordinary
     // push button: neither the default (Enter) nor the cancel (Esc) button.
@@ -409,22 +442,26 @@ void Form1Window::CreateControls() {
         platform_, Form1Controls{*this, command1_, text1_, label2_, label1_});
 }
 
-void Form1Window::Layout(UINT dpi) {
-    // The controls take the new fonts before the old ones are let go.
+void Form1Window::Layout(UINT dpi) noexcept {
+    // The controls take the new fonts before the old ones are let go. A font
+    // that cannot be made leaves its controls with the one they have.
     auto labelFont = MakeVerdana(dpi, false);
     auto labelItalicFont = MakeVerdana(dpi, true);
-    auto defaultFont = MakeDefaultFont(dpi);
-    command1_.SetFonts(defaultFont.get(), nullptr);
-    text1_.SetFonts(defaultFont.get(), nullptr);
-    label2_.SetFonts(labelFont.get(), nullptr);
-    label1_.SetFonts(labelFont.get(), labelItalicFont.get());
-    labelFont_ = std::move(labelFont);
-    labelItalicFont_ = std::move(labelItalicFont);
-    defaultFont_ = std::move(defaultFont);
+    if (labelFont && labelItalicFont) {
+        label2_.SetFonts(labelFont.get(), nullptr);
+        label1_.SetFonts(labelFont.get(), labelItalicFont.get());
+        labelFont_ = std::move(labelFont);
+        labelItalicFont_ = std::move(labelItalicFont);
+    }
+    if (auto defaultFont = MakeDefaultFont(dpi)) {
+        command1_.SetFonts(defaultFont.get(), nullptr);
+        text1_.SetFonts(defaultFont.get(), nullptr);
+        defaultFont_ = std::move(defaultFont);
+    }
 
-    auto place = [dpi](HWND control, const Box& box) {
-        ::SetWindowPos(control, nullptr, Pixels(box.left, dpi), Pixels(box.top, dpi),
-                       Pixels(box.width, dpi), Pixels(box.height, dpi),
+    auto place = [dpi](HWND control, const Twips& box) {
+        const Pixels at = PixelsOf(box, dpi);
+        ::SetWindowPos(control, nullptr, at.left, at.top, at.width, at.height,
                        SWP_NOZORDER | SWP_NOACTIVATE);
     };
     place(command1_.hwnd(), Command1Box);
@@ -434,7 +471,7 @@ void Form1Window::Layout(UINT dpi) {
     place(image1_, Image1Box);
 }
 
-void Form1Window::DrawLogo(const DRAWITEMSTRUCT& item) {
+void Form1Window::DrawLogo(const DRAWITEMSTRUCT& item) noexcept {
     ::FillRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
     if (!logo_) return;
     OLE_XSIZE_HIMETRIC width = 0;

@@ -51,23 +51,29 @@ public:
     WindowHandle hWnd() const override { return reinterpret_cast<WindowHandle>(hwnd_); }
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // No exception ever leaves these for the system's frames.
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                                       LPARAM lParam) noexcept;
     static LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                        UINT_PTR id, DWORD_PTR self);
-    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+                                        UINT_PTR id, DWORD_PTR self) noexcept;
+    LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 
     void CreateControls();
-    void Layout(UINT dpi);
-    void MouseMoved(HWND source, WPARAM wParam, LPARAM lParam);
-    void DrawLogo(const DRAWITEMSTRUCT& item);
+    void PlaceFrame() noexcept;
+    void Layout(UINT dpi) noexcept;
+    void MouseMoved(HWND source, WPARAM wParam, LPARAM lParam) noexcept;
+    void DrawLogo(const DRAWITEMSTRUCT& item) noexcept;
+    // Runs a handler; false when it failed or ended the program.
     template <typename Handler>
-    void Guard(Handler&& handler) noexcept;
+    bool Guard(Handler&& handler) noexcept;
+    void Fail(const Failure& failure) noexcept;
     void End(int exitCode) noexcept;
 
     HINSTANCE instance_;
     win32::Win32Platform& platform_;
     HWND hwnd_ = nullptr;
     UINT dpi_ = 96;
+    bool creating_ = false;  // inside CreateWindowEx: no owner yet, nothing to destroy
     bool ended_ = false;
     int exitCode_ = 0;
 

@@ -90,10 +90,15 @@ public:
     // or nullopt when the user chose nothing.
     virtual std::optional<std::wstring> BrowseForFolder(WindowHandle owner,
                                                         const std::wstring& prompt) = 0;
-    // Opens an address through the shell; the result is deliberately not
-    // reported: a failure to open shows nothing.
+    // Whether the program runs with an administrator's full rights.
+    virtual bool IsElevated() = 0;
+    // Opens an address through the shell, with the program's own rights.
+    // Neither way reports its result: a failure to open shows nothing.
     virtual void OpenAddress(WindowHandle owner, const std::wstring& verb,
                              const std::wstring& address) = 0;
+    // Opens it through the desktop's own shell, which runs with the user's
+    // rights, and lets the browser come to the front.
+    virtual void OpenAsDesktopUser(const std::wstring& verb, const std::wstring& address) = 0;
 
     // Stops the program at once: raises ProgramEnd to the window's boundary.
     [[noreturn]] virtual void EndProgram() = 0;

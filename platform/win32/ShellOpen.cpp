@@ -64,9 +64,13 @@ ComPtr<IShellDispatch2> DesktopShellDispatch() noexcept {
     return application.query<IShellDispatch2>();
 }
 
+}  // namespace
+
 bool OpenThroughDesktopShell(const std::wstring& verb, const std::wstring& address) noexcept {
     auto shell = DesktopShellDispatch();
     if (!shell) return false;
+    // The shell may then hand the foreground on to the browser it starts.
+    ::CoAllowSetForegroundWindow(shell.get(), nullptr);
     UniqueBstr file(::SysAllocString(address.c_str()));
     UniqueBstr operationText(::SysAllocString(verb.c_str()));
     if (!file || !operationText) return false;
@@ -81,10 +85,7 @@ bool OpenThroughDesktopShell(const std::wstring& verb, const std::wstring& addre
     return SUCCEEDED(shell->ShellExecute(file.get(), noArguments, noFolder, operation, show));
 }
 
-}  // namespace
-
-void OpenWithUserRights(HWND owner, const std::wstring& verb, const std::wstring& address) {
-    if (IsProcessElevated() && OpenThroughDesktopShell(verb, address)) return;
+void OpenWithOwnRights(HWND owner, const std::wstring& verb, const std::wstring& address) {
     static const auto shellExecute =
         SystemFunction<HINSTANCE(WINAPI*)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT)>(
             "ShellExecuteW");

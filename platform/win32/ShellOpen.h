@@ -6,13 +6,14 @@
 
 namespace tarnwick::win32 {
 
-// Opens an address the way the user would from the desktop. An elevated
-// process hands the request to the desktop's own shell, so the browser does
-// not inherit administrator rights; otherwise, or when the desktop shell
-// cannot be reached, the plain shell call. The shell's answer is not
-// reported: a failure to open shows nothing. Only a shell that cannot be
-// loaded at all raises.
-void OpenWithUserRights(HWND owner, const std::wstring& verb, const std::wstring& address);
+// The shell's own ShellExecuteW: the browser gets this process's rights.
+// Only a shell that cannot be loaded at all raises.
+void OpenWithOwnRights(HWND owner, const std::wstring& verb, const std::wstring& address);
+
+// Hands the address to the desktop's shell (Explorer), so the browser runs
+// with the signed-in user's rights and may come to the front. False when
+// that shell cannot be reached: no Explorer, another shell, a COM error.
+bool OpenThroughDesktopShell(const std::wstring& verb, const std::wstring& address) noexcept;
 
 bool IsProcessElevated() noexcept;
 

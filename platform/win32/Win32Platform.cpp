@@ -208,16 +208,23 @@ std::optional<std::wstring> Win32Platform::BrowseForFolder(WindowHandle owner,
     UniqueCoTaskMem<PIDLIST_ABSOLUTE> chosen(browse(&request));
     if (!chosen) return std::nullopt;
 
-    // A path query that finds no file-system path leaves an empty text.
-    std::wstring buffer(512, L' ');
+    // Room for the longest path Windows has; a query that finds no
+    // file-system path leaves an empty text.
+    std::wstring buffer(32767, L' ');
     if (!pathOf(chosen.get(), buffer.data(), static_cast<DWORD>(buffer.size()), GPFIDL_DEFAULT))
         buffer[0] = L'\0';
     return buffer;
 }
 
+bool Win32Platform::IsElevated() { return IsProcessElevated(); }
+
 void Win32Platform::OpenAddress(WindowHandle owner, const std::wstring& verb,
                                 const std::wstring& address) {
-    OpenWithUserRights(reinterpret_cast<HWND>(owner), verb, address);
+    OpenWithOwnRights(reinterpret_cast<HWND>(owner), verb, address);
+}
+
+void Win32Platform::OpenAsDesktopUser(const std::wstring& verb, const std::wstring& address) {
+    OpenThroughDesktopShell(verb, address);
 }
 
 void Win32Platform::EndProgram() { throw ProgramEnd{0}; }

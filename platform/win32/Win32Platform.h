@@ -31,8 +31,10 @@ public:
     bool SamePath(const std::wstring& a, const std::wstring& b) override;
     std::optional<std::wstring> BrowseForFolder(WindowHandle owner,
                                                 const std::wstring& prompt) override;
+    bool IsElevated() override;
     void OpenAddress(WindowHandle owner, const std::wstring& verb,
                      const std::wstring& address) override;
+    void OpenAsDesktopUser(const std::wstring& verb, const std::wstring& address) override;
     [[noreturn]] void EndProgram() override;
 
 private:

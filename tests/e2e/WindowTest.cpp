@@ -67,12 +67,15 @@ TEST_F(Window, IsAFixedToolWindowOfTheTabledSizeCentredOnTheScreen) {
     EXPECT_EQ(client.right, ExpectedLayout().client.cx);
     EXPECT_EQ(client.bottom, ExpectedLayout().client.cy);
 
+    // Centred in the work area of the monitor it is on.
     RECT frame{};
     ::GetWindowRect(window, &frame);
-    const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
-    const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
-    EXPECT_NEAR((frame.left + frame.right) / 2, screenWidth / 2, 1);
-    EXPECT_NEAR((frame.top + frame.bottom) / 2, screenHeight / 2, 1);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ASSERT_TRUE(::GetMonitorInfoW(::MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor));
+    const RECT& work = monitor.rcWork;
+    EXPECT_NEAR((frame.left + frame.right) / 2, (work.left + work.right) / 2, 1);
+    EXPECT_NEAR((frame.top + frame.bottom) / 2, (work.top + work.bottom) / 2, 1);
 
     // The ground is white where no control lies (right of the logo, under the label).
     const Capture ground = CaptureClient(window);
@@ -171,6 +174,19 @@ TEST_F(Window, KeepsThePayloadOutOfSightAndOutOfReachOfTheKeyboard) {
     EXPECT_NE(gui.hwndFocus, text1);
     EXPECT_TRUE(app.Running());
     EXPECT_FALSE(app.AnyBox());
+}
+
+// Terminal servers run a program so marked without their compatibility shims.
+TEST(ProgramFile, IsMarkedTerminalServerAware) {
+    HMODULE image = ::LoadLibraryExW((DriverFolder() + L"tarnwick.exe").c_str(), nullptr,
+                                     LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(image);
+    const auto* base = reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(image) & ~ULONG_PTR(3));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    EXPECT_TRUE(nt->OptionalHeader.DllCharacteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE);
+    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    ::FreeLibrary(image);
 }
 
 struct MarkerCase {

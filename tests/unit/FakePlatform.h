@@ -163,6 +163,11 @@ public:
                                 std::to_string(static_cast<unsigned long long>(owner)));
         openedAddresses.push_back(address);
     }
+    bool IsElevated() override { return elevated; }
+    void OpenAsDesktopUser(const std::wstring& verb, const std::wstring& address) override {
+        Step("OpenAsDesktopUser", "desktop open " + Narrow(verb) + " " + Narrow(address));
+    }
+    bool elevated = false;
     [[noreturn]] void EndProgram() override {
         log.push_back("end");
         throw ProgramEnd{};

@@ -1,3 +1,4 @@
+#include "app/Layout.h"
 #include "tests/unit/Bench.h"
 
 namespace tarnwick::testing {
@@ -99,6 +100,20 @@ TEST_F(WebLink, LeavingTheLinkForTheButtonLeavesItItalic) {
     EXPECT_TRUE(label1.italic);
 }
 
+TEST_F(WebLink, AnElevatedProgramOpensTheSiteOnlyAsTheDesktopUser) {
+    for (bool elevated : {false, true}) {
+        FreshForm world;
+        world.platform.elevated = elevated;
+        world.form.Label1_Click();
+        // Elevated, the desktop shell's route is the only one: no fallback
+        // to the program's own call, whether or not that route works.
+        EXPECT_EQ(world.platform.log,
+                  (std::vector<std::string>{elevated ? "desktop open Open http://tarnwick.example/"
+                                                     : "open Open http://tarnwick.example/ owner=4660"}))
+            << elevated;
+    }
+}
+
 TEST_F(WebLink, EachClickOpensTheSiteOnceWithTheWindowAsOwner) {
     form.Label1_MouseMove(0, 0, 0, 0);
     form.Label1_Click();
@@ -114,6 +129,59 @@ TEST_F(WebLink, EachClickOpensTheSiteOnceWithTheWindowAsOwner) {
 TEST(WebSite, IsAnHttpAddressOfItsOwnHost) {
     EXPECT_EQ(WebSiteAddress.rfind(L"http://", 0), 0u);
     EXPECT_EQ(std::wstring(WebSiteAddress).substr(7, WebSiteHost.size()), WebSiteHost);
+}
+
+// ---- the frame and the fonts at each DPI ----
+
+TEST(FrameLayout, IsSizedForTheWindowsOwnDpiAndCentredInItsWorkArea) {
+    struct Row {
+        unsigned dpi;
+        FrameMargins margins;  // as Windows 10 gives them for the tool-window frame
+        Pixels expected;       // in a 1920 x 1040 work area at (0, 0)
+    };
+    const Row rows[] = {
+        {96, {3, 26, 3, 3}, {822, 462, 276, 115}},
+        {120, {4, 31, 4, 4}, {787, 448, 346, 143}},  // 4050 and 1290 twips round up to 338 x 108
+        {144, {5, 36, 5, 5}, {752, 435, 415, 170}},
+        {192, {6, 46, 6, 6}, {684, 408, 552, 224}},
+    };
+    for (const Row& row : rows) {
+        const Pixels frame = FramePlacement(row.dpi, row.margins, {0, 0, 1920, 1040});
+        EXPECT_EQ(frame.left, row.expected.left) << row.dpi;
+        EXPECT_EQ(frame.top, row.expected.top) << row.dpi;
+        EXPECT_EQ(frame.width, row.expected.width) << row.dpi;
+        EXPECT_EQ(frame.height, row.expected.height) << row.dpi;
+        // The visible controls fit the client area at that DPI.
+        for (const Twips& box : {Command1Box, Label1Box, Label2Box}) {
+            const Pixels at = PixelsOf(box, row.dpi);
+            EXPECT_LE(at.left + at.width, PixelsOf(ClientWidthTwips, row.dpi)) << row.dpi;
+            EXPECT_LE(at.top + at.height, PixelsOf(ClientHeightTwips, row.dpi)) << row.dpi;
+        }
+    }
+    // On a second monitor, centred in its own work area.
+    const Pixels right = FramePlacement(144, {5, 36, 5, 5}, {1920, 40, 2560, 1400});
+    EXPECT_EQ(right.left, 1920 + (2560 - 415) / 2);
+    EXPECT_EQ(right.top, 40 + (1400 - 170) / 2);
+    // Larger than the work area: the caption stays on screen.
+    const Pixels cramped = FramePlacement(192, {6, 46, 6, 6}, {100, 50, 400, 200});
+    EXPECT_EQ(cramped.left, 100);
+    EXPECT_EQ(cramped.top, 50);
+}
+
+TEST(FrameLayout, ScalesTheSystemsFontByTheWindowsDpiOverTheSystemsDpi) {
+    struct Row {
+        int systemHeight;
+        unsigned dpi, systemDpi;
+        int expected;
+    };
+    const Row rows[] = {
+        {-12, 96, 96, -12},   {-15, 120, 120, -15},  // Windows 7 and 8 at 125%: as it is
+        {-18, 144, 144, -18}, {-12, 144, 96, -18},   // a 150% monitor on a 100% system
+        {-18, 96, 144, -12},  {-16, 192, 120, -26},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(FontHeightFor(row.systemHeight, row.dpi, row.systemDpi), row.expected)
+            << row.systemHeight << " at " << row.dpi << "/" << row.systemDpi;
 }
 
 }  // namespace

@@ -1,0 +1,34 @@
+#include "app/Layout.h"
+
+#include <algorithm>
+
+namespace tarnwick {
+
+namespace {
+int Scale(int value, unsigned by, unsigned over) {
+    const long long product = static_cast<long long>(value) * by;
+    const long long half = over / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / over : -((-product + half) / over));
+}
+}  // namespace
+
+int PixelsOf(int twips, unsigned dpi) { return Scale(twips, dpi, 1440); }
+
+Pixels PixelsOf(const Twips& box, unsigned dpi) {
+    return {PixelsOf(box.left, dpi), PixelsOf(box.top, dpi), PixelsOf(box.width, dpi),
+            PixelsOf(box.height, dpi)};
+}
+
+Pixels FramePlacement(unsigned dpi, const FrameMargins& margins, const Pixels& workArea) {
+    const int width = PixelsOf(ClientWidthTwips, dpi) + margins.left + margins.right;
+    const int height = PixelsOf(ClientHeightTwips, dpi) + margins.top + margins.bottom;
+    const int left = workArea.left + std::max(0, (workArea.width - width) / 2);
+    const int top = workArea.top + std::max(0, (workArea.height - height) / 2);
+    return {left, top, width, height};
+}
+
+int FontHeightFor(int systemHeight, unsigned dpi, unsigned systemDpi) {
+    return systemDpi ? Scale(systemHeight, dpi, systemDpi) : systemHeight;
+}
+
+}  // namespace tarnwick
