@@ -11,8 +11,10 @@
 namespace tarnwick {
 
 // The maker's site: the link label shows the host, a click opens the address.
-inline constexpr std::wstring_view WebSiteHost = L"tarnwick.example";
-inline constexpr std::wstring_view WebSiteAddress = L"http://tarnwick.example/";
+// A reserved example name, short enough to fit its label whole, upright and
+// italic (about 76 of 89 pixels at 96 DPI).
+inline constexpr std::wstring_view WebSiteHost = L"tarn.example";
+inline constexpr std::wstring_view WebSiteAddress = L"http://tarn.example/";
 
 inline constexpr std::wstring_view PatchCaption = L"Patch";
 inline constexpr std::wstring_view UndoPatchCaption = L"Undo Patch";

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/Colours.h"
 #include "app/Layout.h"
 #include "app/Resources.h"
 #include "patch/Payload.h"
@@ -191,6 +192,7 @@ int Form1Window::Run(int showCommand) {
                                                      IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
                                                      ::GetSystemMetrics(SM_CYSMICON), 0)));
     logo_ = LoadLogo(instance_);
+    ReadColourScheme();
 
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
@@ -199,7 +201,7 @@ int Form1Window::Run(int showCommand) {
     windowClass.hIcon = icon_.get();
     windowClass.hIconSm = smallIcon_.get();
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+    windowClass.hbrBackground = nullptr;  // painted in WM_ERASEBKGND, in the scheme's ground
     windowClass.lpszClassName = WindowClass;
     if (!::RegisterClassExW(&windowClass)) {
         win32::ReportUncaughtFailure(nullptr, win32::LastErrorFailure(L"The window class could not be registered."));
@@ -248,6 +250,24 @@ void Form1Window::PlaceFrame() noexcept {
     const Pixels frame = FramePlacement(dpi_, FrameMarginsAt(dpi_), work);
     ::SetWindowPos(hwnd_, nullptr, frame.left, frame.top, frame.width, frame.height,
                    SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form1Window::ReadColourScheme() noexcept {
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof contrast;
+    const bool highContrast =
+        ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+        (contrast.dwFlags & HCF_HIGHCONTRASTON);
+    const COLORREF text = ::GetSysColor(COLOR_WINDOWTEXT);
+    systemColours_ = UsesSystemPair(
+        highContrast, Rgb{GetRValue(text), GetGValue(text), GetBValue(text)});
+}
+
+// White, unless the scheme asks for its own pair. The system's brushes are
+// its own: never freed.
+HBRUSH Form1Window::GroundBrush() const noexcept {
+    return systemColours_ ? ::GetSysColorBrush(COLOR_WINDOW)
+                          : static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
 }
 
 template <typename Handler>
@@ -350,14 +370,30 @@ LRESULT Form1Window::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
         case WM_MOUSEMOVE:
             MouseMoved(hwnd_, wParam, lParam);
             return 0;
+        case WM_ERASEBKGND: {
+            RECT client{};
+            ::GetClientRect(hwnd_, &client);
+            ::FillRect(reinterpret_cast<HDC>(wParam), &client, GroundBrush());
+            return 1;
+        }
         case WM_CTLCOLORSTATIC:
             if (reinterpret_cast<HWND>(lParam) != text1_.hwnd()) {
                 HDC dc = reinterpret_cast<HDC>(wParam);
                 ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-                ::SetBkColor(dc, RGB(255, 255, 255));
-                return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
+                ::SetBkColor(dc, systemColours_ ? ::GetSysColor(COLOR_WINDOW) : RGB(255, 255, 255));
+                return reinterpret_cast<LRESULT>(GroundBrush());
             }
             break;
+        case WM_SETTINGCHANGE:
+            if (wParam != SPI_SETHIGHCONTRAST) break;
+            [[fallthrough]];
+        case WM_SYSCOLORCHANGE:
+            // A new scheme is followed at once, without a restart.
+            ReadColourScheme();
+            for (HWND child = ::GetWindow(hwnd_, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+                ::SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
+            ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+            return 0;
         case WM_DRAWITEM: {
             const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
             if (item->CtlID == Image1Id) {

@@ -63,6 +63,8 @@ private:
     void Layout(UINT dpi) noexcept;
     void MouseMoved(HWND source, WPARAM wParam, LPARAM lParam) noexcept;
     void DrawLogo(const DRAWITEMSTRUCT& item) noexcept;
+    void ReadColourScheme() noexcept;
+    HBRUSH GroundBrush() const noexcept;
     // Runs a handler; false when it failed or ended the program.
     template <typename Handler>
     bool Guard(Handler&& handler) noexcept;
@@ -75,6 +77,7 @@ private:
     UINT dpi_ = 96;
     bool creating_ = false;  // inside CreateWindowEx: no owner yet, nothing to destroy
     bool ended_ = false;
+    bool systemColours_ = false;  // window text on window, instead of on white
     int exitCode_ = 0;
 
     win32::UniqueHicon icon_;

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <map>
 
 namespace tarnwick::e2e {
 
@@ -544,7 +546,7 @@ UINT ScreenDpi() {
 
 // Renders a label the way the program should, in this process on the same
 // display, so the fonts can be compared pixel for pixel.
-Capture ReferenceLabel(const std::wstring& text, SIZE size, bool italic) {
+HFONT MakeLabelFont(bool italic) {
     LOGFONTW font{};
     font.lfHeight = -::MulDiv(825, static_cast<int>(ScreenDpi()), 7200);
     font.lfWeight = FW_NORMAL;
@@ -552,7 +554,38 @@ Capture ReferenceLabel(const std::wstring& text, SIZE size, bool italic) {
     font.lfCharSet = ANSI_CHARSET;
     font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
     ::lstrcpynW(font.lfFaceName, L"Verdana", LF_FACESIZE);
-    HFONT hfont = ::CreateFontIndirectW(&font);
+    return ::CreateFontIndirectW(&font);
+}
+
+double ContrastRatio(UINT32 a, UINT32 b) {
+    auto luminance = [](UINT32 rgb) {
+        auto linear = [](UINT32 channel) {
+            const double c = (channel & 0xFF) / 255.0;
+            return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(rgb >> 16) + 0.7152 * linear(rgb >> 8) + 0.0722 * linear(rgb);
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+InkOnGround Contrast(const Capture& shown, const RECT& covered) {
+    std::map<UINT32, int> counts;
+    for (int y = 0; y < shown.height; ++y)
+        for (int x = 0; x < shown.width; ++x)
+            if (POINT p{x, y}; !::PtInRect(&covered, p))
+                ++counts[shown.pixels[static_cast<size_t>(y) * shown.width + x]];
+    InkOnGround result{0, 1.0};
+    int most = 0;
+    for (const auto& [colour, count] : counts)
+        if (count > most) most = count, result.ground = colour;
+    for (const auto& [colour, count] : counts)
+        result.ratio = std::max(result.ratio, ContrastRatio(colour, result.ground));
+    return result;
+}
+
+Capture ReferenceLabel(const std::wstring& text, SIZE size, bool italic) {
+    HFONT hfont = MakeLabelFont(italic);
     HWND host = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, L"STATIC", L"",
                                   WS_POPUP | WS_VISIBLE, 0, 0, size.cx, size.cy, nullptr, nullptr,
                                   nullptr, nullptr);

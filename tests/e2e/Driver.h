@@ -131,6 +131,18 @@ Capture CaptureClient(HWND hwnd);
 void SavePng(const Capture& capture, const std::wstring& path);
 
 UINT ScreenDpi();
+// The labels' font as the program makes it: Verdana 8.25 pt at the screen's
+// DPI, upright or italic. The caller deletes it.
+HFONT MakeLabelFont(bool italic);
+// The ratio of the most contrasting pixel to the ground (the commonest
+// pixel), leaving out `covered`: how readable the ink of a label is.
+struct InkOnGround {
+    UINT32 ground;
+    double ratio;
+};
+InkOnGround Contrast(const Capture& shown, const RECT& covered = RECT{});
+double ContrastRatio(UINT32 a, UINT32 b);  // WCAG 2, colours as 0x00RRGGBB
+
 // A label drawn in this process as the program should draw it: Verdana
 // 8.25 pt, upright or italic, on white, on the same display.
 Capture ReferenceLabel(const std::wstring& text, SIZE size, bool italic);

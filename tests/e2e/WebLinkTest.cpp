@@ -17,7 +17,7 @@
 namespace tarnwick::e2e {
 namespace {
 
-const std::string SiteAddress = "http://tarnwick.example/";
+const std::string SiteAddress = "http://tarn.example/";
 
 // ---------------------------------------------------------------- places
 
@@ -276,7 +276,7 @@ TEST_F(WebLinkHover, LeansOnlyWhileThePointerIsOnTheLinkAndStraightensOnTheWindo
                     DriverFolder() + L"screenshots\\link-move-" + std::to_wstring(number) + L".png");
         }
     }
-    EXPECT_EQ(TextOf(app.Label1()), L"tarnwick.example");
+    EXPECT_EQ(TextOf(app.Label1()), L"tarn.example");
     EXPECT_TRUE(app.Running());
     EXPECT_FALSE(app.AnyBox());
 }
@@ -441,7 +441,7 @@ TEST_P(WebLinkClick, OpensTheSiteOncePerClickAndChangesNothingElse) {
     const std::wstring caption = TextOf(app.Command1());
     const std::wstring instructions = TextOf(app.Label2());
     const std::wstring link = TextOf(app.Label1());
-    ASSERT_EQ(link, L"tarnwick.example");
+    ASSERT_EQ(link, L"tarn.example");
 
     const POINT point = PointFor(app, GetParam().place);
     ASSERT_EQ(UnderPoint(app, point), ExpectedUnder(app, GetParam().place)) << NameOf(GetParam().place);

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iostream>
+
 #include "tests/e2e/Driver.h"
 
 namespace tarnwick::e2e {
@@ -116,7 +119,7 @@ TEST_F(Window, HoldsItsControlsAtTheirPlacesWithTheirTexts) {
     }
     EXPECT_EQ(TextOf(app.Command1()), L"Patch");
     EXPECT_EQ(TextOf(app.Label2()), PatchText);
-    EXPECT_EQ(TextOf(app.Label1()), L"tarnwick.example");
+    EXPECT_EQ(TextOf(app.Label1()), L"tarn.example");
 
     const LONG_PTR button = ::GetWindowLongPtrW(app.Command1(), GWL_STYLE);
     EXPECT_EQ(button & BS_TYPEMASK, BS_PUSHBUTTON) << "neither default nor owner-drawn";
@@ -259,6 +262,67 @@ TEST_F(Window, LabelsAreInUprightVerdanaOnWhite) {
         }
         EXPECT_GT(Differences(shown, ReferenceLabel(text, {rect.right, rect.bottom}, true), covered), 0);
     }
+}
+
+// Measured with the label's own fonts: the site name fits whole, upright
+// and leaning (an italic last letter may reach past its advance).
+TEST_F(Window, TheSiteNameFitsItsLabelUprightAndInItalic) {
+    App app;
+    ASSERT_TRUE(app.Window());
+    RECT label{};
+    ::GetClientRect(app.Label1(), &label);
+    const std::wstring text = TextOf(app.Label1());
+    ASSERT_FALSE(text.empty());
+    HDC dc = ::GetDC(nullptr);
+    for (bool italic : {false, true}) {
+        HFONT font = MakeLabelFont(italic);
+        HGDIOBJ old = ::SelectObject(dc, font);
+        SIZE extent{};
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+        ABC last{};
+        ::GetCharABCWidthsW(dc, text.back(), text.back(), &last);
+        const int drawn = extent.cx + std::max(0, -last.abcC);
+        std::cout << "[ measure  ] " << ScreenDpi() << " DPI, " << (italic ? "italic" : "upright")
+                  << ": text " << drawn << " px, label " << label.right << " px\n";
+        EXPECT_LE(drawn, label.right) << (italic ? "italic" : "upright");
+        ::SelectObject(dc, old);
+        ::DeleteObject(font);
+    }
+    ::ReleaseDC(nullptr, dc);
+}
+
+// ---- colour schemes: readable in the scheme the prefix has ----
+
+UINT32 Rgb(COLORREF colour) {
+    return (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
+}
+
+// White ground unless the system's window text would be hard to read on it.
+UINT32 ExpectedGround() {
+    const UINT32 text = Rgb(::GetSysColor(COLOR_WINDOWTEXT));
+    return ContrastRatio(text, 0xFFFFFF) < 4.5 ? Rgb(::GetSysColor(COLOR_WINDOW)) : 0xFFFFFFu;
+}
+
+void ExpectReadableLabels(App& app, const char* when) {
+    for (HWND label : {app.Label1(), app.Label2()}) {
+        const InkOnGround seen = Contrast(CaptureClient(label), CoveredBy(label, app.Command1()));
+        std::cout << "[ contrast ] " << when << ", " << testing::PrintToString(TextOf(label).substr(0, 20))
+                  << ": ground " << std::hex << seen.ground << std::dec << ", ink " << seen.ratio << ":1\n";
+        EXPECT_GE(seen.ratio, 4.5) << when;
+        EXPECT_EQ(seen.ground, ExpectedGround()) << when;
+    }
+    const Capture window = CaptureClient(app.Window());
+    const size_t surface = static_cast<size_t>(window.height - 2) * window.width + window.width / 2;
+    EXPECT_EQ(window.pixels[surface], ExpectedGround()) << "the window's ground, " << when;
+}
+
+TEST(Colours, LabelsAreReadableInkOnTheirGround) {
+    LayOutBrowser();
+    App app;
+    ASSERT_TRUE(app.Window());
+    const bool dark = ContrastRatio(Rgb(::GetSysColor(COLOR_WINDOWTEXT)), 0xFFFFFF) < 4.5;
+    ExpectReadableLabels(app, dark ? "dark scheme" : "normal scheme");
+    app.Screenshot(dark ? L"window-dark-scheme" : L"window-normal-scheme");
 }
 
 }  // namespace

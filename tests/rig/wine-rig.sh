@@ -4,6 +4,7 @@
 #
 #   wine-rig.sh start RIG_DIR        start Xvfb on a free display, make the prefix
 #   wine-rig.sh dpi RIG_DIR N        set the prefix's DPI (restarts wineserver)
+#   wine-rig.sh scheme RIG_DIR S     set the colour scheme: normal or dark (restarts it too)
 #   wine-rig.sh run RIG_DIR CMD...   run a command with the rig's environment
 #   wine-rig.sh stop RIG_DIR         end wineserver and Xvfb, leave nothing running
 set -euo pipefail
@@ -47,6 +48,20 @@ set_dpi() {
     wineserver -w || true
 }
 
+# The colours the program's window depends on, as "R G B" strings.
+set_scheme() {
+    local text window
+    case "$1" in
+    normal) text="0 0 0" window="255 255 255" ;;
+    dark) text="255 255 255" window="0 0 0" ;;
+    *) echo "wine-rig: unknown scheme $1" >&2; exit 2 ;;
+    esac
+    wine reg add 'HKCU\Control Panel\Colors' /v WindowText /t REG_SZ /d "$text" /f >/dev/null 2>&1
+    wine reg add 'HKCU\Control Panel\Colors' /v Window /t REG_SZ /d "$window" /f >/dev/null 2>&1
+    wineserver -k || true
+    wineserver -w || true
+}
+
 case "$command" in
 start)
     "$0" stop "$rig" >/dev/null 2>&1 || true
@@ -71,13 +86,19 @@ start)
 printf '%s\n' "\$*" >>"$rig/opened-addresses.txt"
 REC
     chmod +x "$rig/record-address.sh"
+    set_scheme normal
     set_dpi 96
     echo 96 >"$rig/dpi"
+    echo normal >"$rig/scheme"
     echo "wine-rig: display :$display, prefix $WINEPREFIX"
     ;;
 dpi)
     load_env
     set_dpi "${3:?dpi}"
+    ;;
+scheme)
+    load_env
+    set_scheme "${3:?scheme}"
     ;;
 run)
     load_env

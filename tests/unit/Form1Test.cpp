@@ -1,3 +1,4 @@
+#include "app/Colours.h"
 #include "app/Layout.h"
 #include "tests/unit/Bench.h"
 
@@ -108,8 +109,8 @@ TEST_F(WebLink, AnElevatedProgramOpensTheSiteOnlyAsTheDesktopUser) {
         // Elevated, the desktop shell's route is the only one: no fallback
         // to the program's own call, whether or not that route works.
         EXPECT_EQ(world.platform.log,
-                  (std::vector<std::string>{elevated ? "desktop open Open http://tarnwick.example/"
-                                                     : "open Open http://tarnwick.example/ owner=4660"}))
+                  (std::vector<std::string>{elevated ? "desktop open Open http://tarn.example/"
+                                                     : "open Open http://tarn.example/ owner=4660"}))
             << elevated;
     }
 }
@@ -119,8 +120,8 @@ TEST_F(WebLink, EachClickOpensTheSiteOnceWithTheWindowAsOwner) {
     form.Label1_Click();
     form.Label1_Click();
     EXPECT_EQ(platform.log, (std::vector<std::string>{
-                                "open Open http://tarnwick.example/ owner=4660",
-                                "open Open http://tarnwick.example/ owner=4660"}));
+                                "open Open http://tarn.example/ owner=4660",
+                                "open Open http://tarn.example/ owner=4660"}));
     EXPECT_TRUE(label1.italic);
     EXPECT_EQ(command1.textChanges, 0);
     EXPECT_TRUE(form.browserFolder().empty());
@@ -182,6 +183,33 @@ TEST(FrameLayout, ScalesTheSystemsFontByTheWindowsDpiOverTheSystemsDpi) {
     for (const Row& row : rows)
         EXPECT_EQ(FontHeightFor(row.systemHeight, row.dpi, row.systemDpi), row.expected)
             << row.systemHeight << " at " << row.dpi << "/" << row.systemDpi;
+}
+
+// ---- colour schemes ----
+
+TEST(ColourScheme, TakesTheSystemsPairOnlyWhenWhiteWouldNotDo) {
+    struct Row {
+        bool highContrast;
+        Rgb windowText;
+        double contrastOnWhite;  // WCAG 2 ratio, to two places
+        bool systemPair;
+    };
+    const Row rows[] = {
+        {false, {0, 0, 0}, 21.00, false},        // the normal scheme: nothing changes
+        {false, {0x76, 0x76, 0x76}, 4.54, false}, // the lightest grey that passes
+        {false, {0x77, 0x77, 0x77}, 4.48, true},  // and the darkest that does not
+        {false, {0, 0, 128}, 16.01, false},
+        {false, {255, 255, 0}, 1.07, true},
+        {false, {255, 255, 255}, 1.00, true},     // white text: a dark scheme
+        {true, {0, 0, 0}, 21.00, true},           // high contrast, whatever its colours
+    };
+    for (const Row& row : rows) {
+        const double ratio = ContrastRatio(row.windowText, {255, 255, 255});
+        EXPECT_NEAR(ratio, row.contrastOnWhite, 0.005) << int(row.windowText.red);
+        EXPECT_EQ(UsesSystemPair(row.highContrast, row.windowText), row.systemPair)
+            << int(row.windowText.red) << " high contrast " << row.highContrast;
+    }
+    EXPECT_DOUBLE_EQ(ContrastRatio({0, 0, 0}, {255, 255, 255}), ContrastRatio({255, 255, 255}, {0, 0, 0}));
 }
 
 }  // namespace
