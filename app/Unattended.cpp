@@ -4,6 +4,7 @@
 
 #include "patch/Locations.h"
 #include "patch/Payload.h"
+#include "platform/Decimal.h"
 #include "platform/Failure.h"
 
 namespace tarnwick {
@@ -36,7 +37,7 @@ std::wstring OneLine(std::wstring text) {
 }
 
 std::wstring ErrorLine(const Failure& failure) {
-    return L"Run-time error " + std::to_wstring(failure.Code()) + L": " +
+    return L"Run-time error " + DecimalText(failure.Code()) + L": " +
            OneLine(failure.Description());
 }
 

@@ -1,5 +1,7 @@
 #include "patch/BrowserVersion.h"
 
+#include "platform/Decimal.h"
+
 namespace tarnwick {
 
 TweakEffect TweakEffectOn(const FileVersion& version) {
@@ -9,9 +11,9 @@ TweakEffect TweakEffectOn(const FileVersion& version) {
 }
 
 std::wstring VersionText(const FileVersion& version) {
-    std::wstring text = std::to_wstring(version.major) + L"." + std::to_wstring(version.minor);
-    if (version.build || version.revision) text += L"." + std::to_wstring(version.build);
-    if (version.revision) text += L"." + std::to_wstring(version.revision);
+    std::wstring text = DecimalText(version.major) + L"." + DecimalText(version.minor);
+    if (version.build || version.revision) text += L"." + DecimalText(version.build);
+    if (version.revision) text += L"." + DecimalText(version.revision);
     return text;
 }
 

@@ -1,5 +1,9 @@
 #include "app/Unattended.h"
 
+#include <climits>
+
+#include "platform/Decimal.h"
+
 #include "tests/unit/Bench.h"
 
 namespace tarnwick::testing {
@@ -75,6 +79,15 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"UndoWithForce", {L"/undo", L"/force"}, Verb::Invalid, L"", false,
                   L"/folder and /force go with /patch"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Error codes and version numbers in the output lines, without the C
+// library's formatted printing.
+TEST(DecimalText, WritesEveryWholeNumber) {
+    const std::pair<long long, const wchar_t*> cases[] = {
+        {0, L"0"}, {7, L"7"}, {46, L"46"}, {1234567890, L"1234567890"},
+        {-2147024891, L"-2147024891"}, {LLONG_MIN, L"-9223372036854775808"}};
+    for (const auto& [value, text] : cases) EXPECT_EQ(DecimalText(value), text) << value;
+}
 
 // ---- the answers each switch gives ----
 
