@@ -3,7 +3,6 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
-#include <cstring>
 #include <vector>
 
 #include "app/Colours.h"
@@ -97,32 +96,6 @@ win32::UniqueHfont MakeDefaultFont(UINT dpi) noexcept {
     return win32::UniqueHfont();  // the control keeps the system's own font
 }
 
-win32::ComPtr<IPicture> LoadLogo(HINSTANCE instance) {
-    win32::ComPtr<IPicture> picture;
-    HRSRC found = ::FindResourceW(instance, MAKEINTRESOURCEW(IDR_LOGO), RT_RCDATA);
-    if (!found) return picture;
-    HGLOBAL loaded = ::LoadResource(instance, found);
-    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
-    const DWORD size = ::SizeofResource(instance, found);
-    if (!bytes || !size) return picture;
-    // The stream owns its copy of the bytes and frees it with itself.
-    HGLOBAL copy = ::GlobalAlloc(GMEM_MOVEABLE, size);
-    if (!copy) return picture;
-    if (void* target = ::GlobalLock(copy)) {
-        ::memcpy(target, bytes, size);
-        ::GlobalUnlock(copy);
-    }
-    win32::ComPtr<IStream> stream;
-    if (FAILED(::CreateStreamOnHGlobal(copy, TRUE, stream.put()))) {
-        ::GlobalFree(copy);
-        return picture;
-    }
-    if (FAILED(::OleLoadPicture(stream.get(), static_cast<LONG>(size), FALSE, __uuidof(IPicture),
-                                picture.put_void())))
-        picture.reset();
-    return picture;
-}
-
 // Mouse-move arguments as the handlers take them: buttons and shift keys
 // as bit sets, the position in twips.
 short MouseButtons(WPARAM wParam) {
@@ -184,14 +157,15 @@ Form1Window::~Form1Window() {
     ::UnregisterClassW(WindowClass, instance_);
 }
 
-int Form1Window::Run(int showCommand) {
+bool Form1Window::Create() {
     icon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK),
                                                 IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
                                                 ::GetSystemMetrics(SM_CYICON), 0)));
     smallIcon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK),
                                                      IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
                                                      ::GetSystemMetrics(SM_CYSMICON), 0)));
-    logo_ = LoadLogo(instance_);
+    logo_.reset(static_cast<HBITMAP>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO),
+                                                  IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     ReadColourScheme();
 
     WNDCLASSEXW windowClass{};
@@ -205,7 +179,8 @@ int Form1Window::Run(int showCommand) {
     windowClass.lpszClassName = WindowClass;
     if (!::RegisterClassExW(&windowClass)) {
         win32::ReportUncaughtFailure(nullptr, win32::LastErrorFailure(L"The window class could not be registered."));
-        return 1;
+        exitCode_ = 1;
+        return false;
     }
 
     // Made at no particular size: the window's DPI is only known once it
@@ -215,20 +190,26 @@ int Form1Window::Run(int showCommand) {
                               CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_, this);
     creating_ = false;
     if (!hwnd_) {
-        if (!ended_)
+        if (!ended_) {
             win32::ReportUncaughtFailure(nullptr, win32::LastErrorFailure(L"The window could not be created."));
-        return ended_ ? exitCode_ : 1;
+            exitCode_ = 1;
+        }
+        return false;
     }
     platform_.SetOwner(hwnd_);
     PlaceFrame();
 
     Guard([this] { form_->Form_Load(); });
-    if (ended_) return exitCode_;
+    return !ended_;
+}
 
+void Form1Window::Show(int showCommand) noexcept {
     ::ShowWindow(hwnd_, showCommand == SW_HIDE ? SW_SHOWNORMAL : showCommand);
     ::UpdateWindow(hwnd_);
     ::SetFocus(command1_.hwnd());
+}
 
+int Form1Window::Serve() noexcept {
     MSG message{};
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
         ::TranslateMessage(&message);
@@ -509,14 +490,23 @@ void Form1Window::Layout(UINT dpi) noexcept {
 
 void Form1Window::DrawLogo(const DRAWITEMSTRUCT& item) noexcept {
     ::FillRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-    if (!logo_) return;
-    OLE_XSIZE_HIMETRIC width = 0;
-    OLE_YSIZE_HIMETRIC height = 0;
-    logo_->get_Width(&width);
-    logo_->get_Height(&height);
+    BITMAP size{};
+    if (!logo_ || !::GetObjectW(logo_.get(), sizeof size, &size)) return;
+    HDC source = ::CreateCompatibleDC(item.hDC);
+    if (!source) return;
+    HGDIOBJ old = ::SelectObject(source, logo_.get());
     // Unscaled at 96 DPI; the same size in inches at any other DPI.
-    const int pixels = ::MulDiv(88, static_cast<int>(dpi_), 96);
-    logo_->Render(item.hDC, 0, 0, pixels, pixels, 0, height, width, -height, nullptr);
+    const int pixels = ::MulDiv(size.bmWidth, static_cast<int>(dpi_), 96);
+    if (pixels == size.bmWidth) {
+        ::BitBlt(item.hDC, 0, 0, size.bmWidth, size.bmHeight, source, 0, 0, SRCCOPY);
+    } else {
+        ::SetStretchBltMode(item.hDC, HALFTONE);
+        ::SetBrushOrgEx(item.hDC, 0, 0, nullptr);
+        ::StretchBlt(item.hDC, 0, 0, pixels, pixels, source, 0, 0, size.bmWidth, size.bmHeight,
+                     SRCCOPY);
+    }
+    ::SelectObject(source, old);
+    ::DeleteDC(source);
 }
 
 }  // namespace tarnwick

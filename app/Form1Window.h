@@ -1,8 +1,6 @@
 #pragma once
 
 #include <windows.h>
-#include <ocidl.h>
-#include <olectl.h>
 
 #include <memory>
 #include <string>
@@ -44,9 +42,14 @@ public:
     Form1Window(const Form1Window&) = delete;
     Form1Window& operator=(const Form1Window&) = delete;
 
-    // Creates the window, runs the load handler, shows it and serves events
-    // until the program ends. Returns the process exit code.
-    int Run(int showCommand);
+    // Creates the window and runs the load handler; false when the program
+    // ended there (then ExitCode says how).
+    bool Create();
+    // Shows the window and paints it.
+    void Show(int showCommand) noexcept;
+    // Serves events until the program ends; returns the process exit code.
+    int Serve() noexcept;
+    int ExitCode() const noexcept { return exitCode_; }
 
     WindowHandle hWnd() const override { return reinterpret_cast<WindowHandle>(hwnd_); }
 
@@ -85,7 +88,7 @@ private:
     win32::UniqueHfont labelFont_;
     win32::UniqueHfont labelItalicFont_;
     win32::UniqueHfont defaultFont_;
-    win32::ComPtr<IPicture> logo_;
+    win32::UniqueHbitmap logo_;
 
     Win32Control command1_;
     Win32Control text1_;

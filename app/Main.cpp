@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/Form1Window.h"
+#include "app/StartupStages.h"
 #include "app/Unattended.h"
 #include "platform/win32/Handles.h"
 #include "platform/win32/Win32Output.h"
@@ -14,6 +15,7 @@
 // With no arguments: one window, one click. With switches: the same
 // command run unattended, for deployment tools, with nothing on screen.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    tarnwick::MarkStage(tarnwick::Stage::Entry);
     // Hide the system's critical-error boxes (such as "no disk in drive"):
     // a failing probe is reported by the program itself.
     ::SetErrorMode(SEM_FAILCRITICALERRORS);
@@ -36,8 +38,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
 
-    tarnwick::win32::OleSession ole;
     tarnwick::win32::Win32Platform platform;
     tarnwick::Form1Window window(instance, platform);
-    return window.Run(showCommand);
+    if (!window.Create()) return window.ExitCode();
+    tarnwick::MarkStage(tarnwick::Stage::WindowCreated);
+    window.Show(showCommand);
+    tarnwick::MarkStage(tarnwick::Stage::FirstPainted);
+    return window.Serve();
 }

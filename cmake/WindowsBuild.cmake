@@ -11,7 +11,6 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
 if(NOT MSVC)
   # Statically linked: the program needs no DLL beyond Windows' own.
   set(TARNWICK_STATIC_LINK -static -static-libgcc -static-libstdc++ -municode)
-  add_compile_options($<$<CONFIG:Release,MinSizeRel>:-Os> -ffunction-sections -fdata-sections)
 endif()
 
 add_library(tarnwick_win32 STATIC
@@ -21,9 +20,25 @@ add_library(tarnwick_win32 STATIC
   platform/win32/Win32Output.cpp
   app/Form1Window.cpp)
 target_link_libraries(tarnwick_win32 PUBLIC tarnwick_core
-  comctl32 ole32 oleaut32 user32 gdi32 advapi32)
+  comctl32 user32 gdi32 advapi32)
+
+# The logo decoded at build time, so the window draws it without a JPEG
+# decoder (and without OLE) at start-up; the JPEG itself stays in the exe.
+find_program(IMAGEMAGICK_CONVERT convert REQUIRED)
+set(TARNWICK_LOGO_BITMAP ${CMAKE_BINARY_DIR}/logo.bmp)
+add_custom_command(OUTPUT ${TARNWICK_LOGO_BITMAP}
+  COMMAND ${IMAGEMAGICK_CONVERT} ${PROJECT_SOURCE_DIR}/resources/logo.jpg -type TrueColor
+          BMP3:${TARNWICK_LOGO_BITMAP}
+  DEPENDS ${PROJECT_SOURCE_DIR}/resources/logo.jpg VERBATIM)
+add_custom_target(logo_bitmap DEPENDS ${TARNWICK_LOGO_BITMAP})
+if(MSVC)
+  set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} /I${CMAKE_BINARY_DIR}")
+else()
+  set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_BINARY_DIR}")
+endif()
 
 add_executable(tarnwick WIN32 app/Main.cpp platform/win32/TerminateHandler.cpp resources/tarnwick.rc)
+add_dependencies(tarnwick logo_bitmap)
 target_link_libraries(tarnwick PRIVATE tarnwick_win32)
 if(NOT MSVC)
   # --tsaware: no compatibility shims under Remote Desktop / terminal servers.
@@ -35,6 +50,7 @@ endif()
 set_property(SOURCE resources/tarnwick.rc APPEND PROPERTY OBJECT_DEPENDS
   ${PROJECT_SOURCE_DIR}/resources/tarnwick.ico
   ${PROJECT_SOURCE_DIR}/resources/logo.jpg
+  ${TARNWICK_LOGO_BITMAP}
   ${PROJECT_SOURCE_DIR}/resources/tarnwick.manifest)
 
 # The test drivers need GoogleTest's sources (Debian's libgtest-dev) and

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 #include <objbase.h>
-#include <oleauto.h>
 
 #include <utility>
 
@@ -57,21 +56,15 @@ struct FontTraits {
     static bool IsValid(HFONT h) noexcept { return h != nullptr; }
     static void Close(HFONT h) noexcept { ::DeleteObject(h); }
 };
+struct BitmapTraits {
+    static HBITMAP Invalid() noexcept { return nullptr; }
+    static bool IsValid(HBITMAP h) noexcept { return h != nullptr; }
+    static void Close(HBITMAP h) noexcept { ::DeleteObject(h); }
+};
 struct IconTraits {
     static HICON Invalid() noexcept { return nullptr; }
     static bool IsValid(HICON h) noexcept { return h != nullptr; }
     static void Close(HICON h) noexcept { ::DestroyIcon(h); }
-};
-template <typename T>
-struct CoTaskMemTraits {
-    static T Invalid() noexcept { return nullptr; }
-    static bool IsValid(T p) noexcept { return p != nullptr; }
-    static void Close(T p) noexcept { ::CoTaskMemFree(p); }
-};
-struct BstrTraits {
-    static BSTR Invalid() noexcept { return nullptr; }
-    static bool IsValid(BSTR b) noexcept { return b != nullptr; }
-    static void Close(BSTR b) noexcept { ::SysFreeString(b); }
 };
 
 using UniqueFile = UniqueResource<HANDLE, FileHandleTraits>;
@@ -79,9 +72,7 @@ using UniqueFind = UniqueResource<HANDLE, FindHandleTraits>;
 using UniqueHwnd = UniqueResource<HWND, WindowTraits>;
 using UniqueHfont = UniqueResource<HFONT, FontTraits>;
 using UniqueHicon = UniqueResource<HICON, IconTraits>;
-template <typename T>
-using UniqueCoTaskMem = UniqueResource<T, CoTaskMemTraits<T>>;
-using UniqueBstr = UniqueResource<BSTR, BstrTraits>;
+using UniqueHbitmap = UniqueResource<HBITMAP, BitmapTraits>;
 
 // A COM interface pointer that releases its reference.
 template <typename T>
@@ -121,22 +112,6 @@ public:
 
 private:
     T* p_ = nullptr;
-};
-
-// OLE for the user-interface thread: the shell's dialog and the picture
-// loader both want a single-threaded apartment.
-class OleSession {
-public:
-    OleSession() noexcept : ok_(SUCCEEDED(::OleInitialize(nullptr))) {}
-    ~OleSession() {
-        if (ok_) ::OleUninitialize();
-    }
-    OleSession(const OleSession&) = delete;
-    OleSession& operator=(const OleSession&) = delete;
-    bool ok() const noexcept { return ok_; }
-
-private:
-    bool ok_;
 };
 
 }  // namespace tarnwick::win32

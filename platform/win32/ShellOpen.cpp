@@ -6,6 +6,7 @@
 #include <shlguid.h>
 #include <shlobj.h>
 
+#include "platform/win32/Com.h"
 #include "platform/win32/Handles.h"
 #include "platform/win32/SystemLibraries.h"
 
@@ -33,8 +34,8 @@ constexpr GUID TopLevelBrowserService = {0x4C96BE40, 0x915C, 0x11CF, {0x99, 0xD3
 // desktop, its folder view's automation object, and that one's application.
 ComPtr<IShellDispatch2> DesktopShellDispatch() noexcept {
     ComPtr<IShellWindows> shellWindows;
-    if (FAILED(::CoCreateInstance(ShellWindowsClass, nullptr, CLSCTX_LOCAL_SERVER,
-                                  __uuidof(IShellWindows), shellWindows.put_void())))
+    if (FAILED(com::CreateInstance(ShellWindowsClass, CLSCTX_LOCAL_SERVER, __uuidof(IShellWindows),
+                                   shellWindows.put_void())))
         return {};
     VARIANT desktopLocation{};
     desktopLocation.vt = VT_I4;
@@ -70,9 +71,9 @@ bool OpenThroughDesktopShell(const std::wstring& verb, const std::wstring& addre
     auto shell = DesktopShellDispatch();
     if (!shell) return false;
     // The shell may then hand the foreground on to the browser it starts.
-    ::CoAllowSetForegroundWindow(shell.get(), nullptr);
-    UniqueBstr file(::SysAllocString(address.c_str()));
-    UniqueBstr operationText(::SysAllocString(verb.c_str()));
+    com::AllowSetForegroundWindow(shell.get());
+    com::UniqueBstr file(com::AllocString(address.c_str()));
+    com::UniqueBstr operationText(com::AllocString(verb.c_str()));
     if (!file || !operationText) return false;
     VARIANT noArguments{};
     VARIANT noFolder{};

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/win32/Handles.h"
-#include "platform/win32/Win32Platform.h"
+#include "platform/win32/Errors.h"
 
 namespace tarnwick::win32 {
 
@@ -22,6 +22,12 @@ struct Shell32 {
 struct VersionLibrary {
     static constexpr wchar_t Name[] = L"version.dll";
 };
+struct Ole32 {
+    static constexpr wchar_t Name[] = L"ole32.dll";
+};
+struct OleAut32 {
+    static constexpr wchar_t Name[] = L"oleaut32.dll";
+};
 
 // Loaded by full path from the system folder, never from the program's own
 // folder: an elevated program must not pick up a planted copy there.
@@ -33,12 +39,19 @@ inline HMODULE LoadSystemLibrary(const wchar_t* name) noexcept {
     return ::LoadLibraryW(path.c_str());
 }
 
-// A system library, loaded on first use and kept until the program ends.
+// A system library, loaded on first use and kept until the program ends;
+// null when it cannot be loaded.
+template <typename Library>
+HMODULE SystemLibraryOrNull() noexcept {
+    static const UniqueResource<HMODULE, ModuleTraits> library(LoadSystemLibrary(Library::Name));
+    return library.get();
+}
+
 template <typename Library>
 HMODULE SystemLibrary() {
-    static const UniqueResource<HMODULE, ModuleTraits> library(LoadSystemLibrary(Library::Name));
+    HMODULE library = SystemLibraryOrNull<Library>();
     if (!library) throw LastErrorFailure(std::wstring(Library::Name) + L" could not be loaded.");
-    return library.get();
+    return library;
 }
 
 // A routine of a system library, looked up by name. Callers keep it in a
@@ -51,6 +64,14 @@ Function SystemFunction(const char* name) {
         throw LastErrorFailure(std::wstring(Library::Name) + L" has no " +
                                std::wstring(text.begin(), text.end()) + L".");
     }
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(routine));
+}
+
+// The same for a caller that cannot fail: null when there is no such routine.
+template <typename Function, typename Library>
+Function SystemFunctionOrNull(const char* name) noexcept {
+    HMODULE library = SystemLibraryOrNull<Library>();
+    auto* routine = library ? ::GetProcAddress(library, name) : nullptr;
     return reinterpret_cast<Function>(reinterpret_cast<void*>(routine));
 }
 

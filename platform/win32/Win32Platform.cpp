@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/win32/Handles.h"
+#include "platform/Decimal.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/SystemLibraries.h"
 #include "platform/win32/ShellOpen.h"
@@ -205,7 +206,8 @@ std::optional<std::wstring> Win32Platform::BrowseForFolder(WindowHandle owner,
     static const auto pathOf =
         SystemFunction<BOOL(WINAPI*)(PCIDLIST_ABSOLUTE, PWSTR, DWORD, GPFIDL_FLAGS)>(
             "SHGetPathFromIDListEx");
-    UniqueCoTaskMem<PIDLIST_ABSOLUTE> chosen(browse(&request));
+    EnsureOle();
+    com::UniqueCoTaskMem<PIDLIST_ABSOLUTE> chosen(browse(&request));
     if (!chosen) return std::nullopt;
 
     // Room for the longest path Windows has; a query that finds no
@@ -220,10 +222,12 @@ bool Win32Platform::IsElevated() { return IsProcessElevated(); }
 
 void Win32Platform::OpenAddress(WindowHandle owner, const std::wstring& verb,
                                 const std::wstring& address) {
+    EnsureOle();
     OpenWithOwnRights(reinterpret_cast<HWND>(owner), verb, address);
 }
 
 void Win32Platform::OpenAsDesktopUser(const std::wstring& verb, const std::wstring& address) {
+    EnsureOle();
     OpenThroughDesktopShell(verb, address);
 }
 
@@ -231,7 +235,7 @@ void Win32Platform::EndProgram() { throw ProgramEnd{0}; }
 
 void ReportUncaughtFailure(HWND owner, const Failure& failure) noexcept {
     try {
-        const std::wstring text = L"Run-time error '" + std::to_wstring(failure.Code()) +
+        const std::wstring text = L"Run-time error '" + DecimalText(failure.Code()) +
                                   L"':\n\n" + failure.Description();
         ::MessageBoxW(owner, text.c_str(), ProgramTitle, MB_OK | MB_ICONERROR);
     } catch (...) {

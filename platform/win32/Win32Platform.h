@@ -2,16 +2,15 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/Failure.h"
 #include "platform/Platform.h"
+#include "platform/win32/Com.h"
+#include "platform/win32/Errors.h"
 
 namespace tarnwick::win32 {
-
-// The failure for the calling thread's last Win32 error, naming what failed.
-Failure LastErrorFailure(const std::wstring& what);
-Failure ErrorFailure(DWORD error, const std::wstring& what);
 
 // The platform services on Windows, all through the wide-character APIs.
 class Win32Platform final : public Platform {
@@ -38,7 +37,11 @@ public:
     [[noreturn]] void EndProgram() override;
 
 private:
+    void EnsureOle() noexcept {
+        if (!ole_) ole_.emplace();
+    }
     HWND owner_ = nullptr;
+    std::optional<com::OleSession> ole_;  // from the first dialog or link on
 };
 
 // The run-time error box for a failure that nothing caught.

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "platform/Failure.h"
+
+namespace tarnwick::win32 {
+
+// The failure for the calling thread's last Win32 error, naming what failed.
+Failure LastErrorFailure(const std::wstring& what);
+Failure ErrorFailure(DWORD error, const std::wstring& what);
+
+}  // namespace tarnwick::win32
