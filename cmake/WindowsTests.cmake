@@ -30,14 +30,30 @@ target_link_libraries(tarnwick_show PRIVATE gtest shell32 user32 gdi32 ole32)
 target_link_options(tarnwick_show PRIVATE -static -municode)
 add_dependencies(tarnwick_show tarnwick)
 
-# Benchmarks: the yardstick window and the timing program (scripts/bench.sh).
-add_executable(tarnwick_baseline WIN32 tests/bench/Baseline.cpp)
-target_link_options(tarnwick_baseline PRIVATE -static -municode -s)
+# Benchmarks (scripts/bench.sh): the yardsticks, one plain and one with the
+# program's own manifest; the program built again with its start-up
+# milestones timed; and the timing program.
+foreach(yardstick baseline baseline_manifested)
+  set(sources tests/bench/Baseline.cpp tests/bench/StageRecorder.cpp)
+  if(yardstick STREQUAL "baseline_manifested")
+    list(APPEND sources tests/bench/BaselineManifest.rc)
+  endif()
+  add_executable(tarnwick_${yardstick} WIN32 ${sources})
+  target_include_directories(tarnwick_${yardstick} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(tarnwick_${yardstick} PRIVATE TARNWICK_TIME_STAGES)
+  target_link_options(tarnwick_${yardstick} PRIVATE -static -municode -s)
+endforeach()
+add_executable(tarnwick_timed WIN32 app/Main.cpp platform/win32/TerminateHandler.cpp
+               tests/bench/StageRecorder.cpp resources/tarnwick.rc)
+target_compile_definitions(tarnwick_timed PRIVATE TARNWICK_TIME_STAGES)
+target_link_libraries(tarnwick_timed PRIVATE tarnwick_win32)
+add_dependencies(tarnwick_timed logo_bitmap)
+target_link_options(tarnwick_timed PRIVATE ${TARNWICK_STATIC_LINK} -Wl,--gc-sections -Wl,--tsaware -s)
 add_executable(tarnwick_bench tests/bench/Benchmark.cpp tests/e2e/Driver.cpp)
 target_include_directories(tarnwick_bench PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(tarnwick_bench PRIVATE gtest shell32 user32 gdi32 ole32 psapi)
 target_link_options(tarnwick_bench PRIVATE -static -municode)
-add_dependencies(tarnwick_bench tarnwick tarnwick_baseline)
+add_dependencies(tarnwick_bench tarnwick tarnwick_timed tarnwick_baseline tarnwick_baseline_manifested)
 
 # Stand-ins for the browser's program file, laid out as firefox.exe by the
 # end-to-end tests: resource-only images, no code, no imports.

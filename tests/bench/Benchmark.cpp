@@ -1,9 +1,11 @@
-// Start-up, memory and one apply / undo of the real program, against the
-// baseline window. Prints figures; it asserts nothing.
+// Start-up, memory and one apply / undo of the real program, against two
+// yardsticks: the one-button window with the program's own manifest (the
+// fair one) and without any. Prints figures; it asserts nothing.
 #include <windows.h>
 #include <psapi.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <vector>
 
@@ -31,9 +33,14 @@ double Median(std::vector<double> values) {
 }
 
 struct StartFigures {
-    double seconds;
+    double seconds;  // from creating the process to its window shown and idle
     SIZE_T peakWorkingSet;
+    // From creating the process to each milestone the program marks (entry,
+    // window created, first painted); negative when it marks none.
+    std::array<double, 3> stages{-1, -1, -1};
 };
+
+const wchar_t StageFile[] = L"C:\\tarnwick-stages.txt";
 
 struct Found {
     DWORD pid;
@@ -57,6 +64,8 @@ StartFigures StartOnce(const std::wstring& exe) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     std::wstring commandLine = L"\"" + exe + L"\"";
+    ::DeleteFileW(StageFile);
+    ::SetEnvironmentVariableW(L"TARNWICK_STAGE_FILE", StageFile);
     const LARGE_INTEGER start = Now();
     if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           nullptr, &startup, &info)) {
@@ -82,8 +91,35 @@ StartFigures StartOnce(const std::wstring& exe) {
         std::printf("  %ls: close to exit %.1f ms\n", exe.c_str(), Seconds(close, Now()) * 1000);
     ::CloseHandle(info.hThread);
     ::CloseHandle(info.hProcess);
-    return {Seconds(start, shown), memory.PeakWorkingSetSize};
+    StartFigures figures{Seconds(start, shown), memory.PeakWorkingSetSize};
+    if (FILE* file = ::_wfopen(StageFile, L"r")) {
+        long long ticks[3] = {};
+        if (std::fscanf(file, "%lld %lld %lld", &ticks[0], &ticks[1], &ticks[2]) == 3)
+            for (int i = 0; i < 3; ++i) {
+                LARGE_INTEGER at;
+                at.QuadPart = ticks[i];
+                figures.stages[static_cast<size_t>(i)] = Seconds(start, at);
+            }
+        std::fclose(file);
+    }
+    return figures;
 }
+
+// The medians of many starts of one program.
+struct Medians {
+    std::vector<StartFigures> runs;
+    double Start() const { return Of([](const StartFigures& f) { return f.seconds; }); }
+    double Peak() const {
+        return Of([](const StartFigures& f) { return static_cast<double>(f.peakWorkingSet); });
+    }
+    double Stage(size_t i) const { return Of([i](const StartFigures& f) { return f.stages[i]; }); }
+    template <typename Field>
+    double Of(Field field) const {
+        std::vector<double> values;
+        for (const auto& run : runs) values.push_back(field(run));
+        return Median(values);
+    }
+};
 
 // From the click to the end of the process, the boxes answered at once.
 double OneCommand(const std::vector<int>& answers) {
@@ -104,32 +140,54 @@ double OneCommand(const std::vector<int>& answers) {
 }
 
 int Run(int runs) {
-    const std::wstring tarnwick = DriverFolder() + L"tarnwick.exe";
-    const std::wstring baseline = DriverFolder() + L"tarnwick_baseline.exe";
+    struct Program {
+        const wchar_t* file;
+        const char* name;
+        Medians medians;
+    };
+    Program programs[] = {
+        {L"tarnwick.exe", "tarnwick.exe", {}},
+        {L"tarnwick_timed.exe", "tarnwick, timed build", {}},
+        {L"tarnwick_baseline_manifested.exe", "baseline, program's manifest", {}},
+        {L"tarnwick_baseline.exe", "baseline, no manifest", {}},
+    };
     LayOutBrowser();
-    StartOnce(tarnwick);  // the first start of a prefix pays for Wine's own warm-up
-    StartOnce(baseline);
-    std::vector<double> ourStart, baseStart, ourPeak, basePeak;
-    for (int i = 0; i < runs; ++i) {
-        const StartFigures ours = StartOnce(tarnwick);
-        const StartFigures base = StartOnce(baseline);
-        ourStart.push_back(ours.seconds);
-        baseStart.push_back(base.seconds);
-        ourPeak.push_back(static_cast<double>(ours.peakWorkingSet));
-        basePeak.push_back(static_cast<double>(base.peakWorkingSet));
+    // The first start of a prefix pays for Wine's own warm-up.
+    for (auto& program : programs) StartOnce(DriverFolder() + program.file);
+    for (int i = 0; i < runs; ++i)
+        for (auto& program : programs)
+            program.medians.runs.push_back(StartOnce(DriverFolder() + program.file));
+
+    std::printf("start-up, median of %d alternating runs, ms from creating the process:\n", runs);
+    std::printf("  %-30s %8s %8s %8s %8s %10s\n", "", "entry", "created", "painted", "idle",
+                "peak KiB");
+    for (const auto& program : programs) {
+        std::printf("  %-30s", program.name);
+        for (size_t stage = 0; stage < 3; ++stage) {
+            const double at = program.medians.Stage(stage);
+            if (at < 0) {
+                std::printf(" %8s", "-");
+            } else {
+                std::printf(" %8.1f", at * 1000);
+            }
+        }
+        std::printf(" %8.1f %10.0f\n", program.medians.Start() * 1000, program.medians.Peak() / 1024);
     }
+    const Medians& ours = programs[0].medians;
+    const Medians& fair = programs[2].medians;
+    const Medians& plain = programs[3].medians;
+    std::printf("against the baseline with the program's manifest: start-up %.3f (budget 1.15), "
+                "peak working set %.3f (budget 1.30)\n",
+                ours.Start() / fair.Start(), ours.Peak() / fair.Peak());
+    std::printf("against the plain baseline: start-up %.3f, peak working set %.3f\n",
+                ours.Start() / plain.Start(), ours.Peak() / plain.Peak());
+
     std::vector<double> apply, undo;
     for (int i = 0; i < std::max(10, runs * 2 / 3); ++i) {
         LayOutBrowser();
         apply.push_back(OneCommand({IDOK}));
         undo.push_back(OneCommand({IDYES, IDOK}));
     }
-    const double startRatio = Median(ourStart) / Median(baseStart);
-    const double memoryRatio = Median(ourPeak) / Median(basePeak);
-    std::printf("start-up (median of %d): tarnwick %.1f ms, baseline %.1f ms, ratio %.3f (budget 1.10)\n",
-                runs, Median(ourStart) * 1000, Median(baseStart) * 1000, startRatio);
-    std::printf("peak working set at idle: tarnwick %.0f KiB, baseline %.0f KiB, ratio %.3f (budget 1.5)\n",
-                Median(ourPeak) / 1024, Median(basePeak) / 1024, memoryRatio);
     std::printf("apply, click to exit (median of %zu): %.1f ms\n", apply.size(), Median(apply) * 1000);
     std::printf("undo, click to exit (median of %zu): %.1f ms\n", undo.size(), Median(undo) * 1000);
     return 0;
@@ -138,16 +196,28 @@ int Run(int runs) {
 }  // namespace
 }  // namespace tarnwick::e2e
 
-// `--compare A.exe B.exe ...`: start-up of any programs, alternating, for
-// finding where start-up time goes.
+// `--compare A.exe B.exe ...`: start-up of any programs, alternating (15
+// runs, or TARNWICK_BENCH_RUNS), for finding where start-up time goes.
 int Compare(int argc, wchar_t** argv) {
     using namespace tarnwick::e2e;
-    std::vector<std::vector<double>> times(static_cast<size_t>(argc - 2));
+    std::vector<Medians> programs(static_cast<size_t>(argc - 2));
     for (int i = 2; i < argc; ++i) StartOnce(argv[i]);
-    for (int run = 0; run < 15; ++run)
-        for (int i = 2; i < argc; ++i) times[static_cast<size_t>(i - 2)].push_back(StartOnce(argv[i]).seconds);
-    for (int i = 2; i < argc; ++i)
-        std::printf("%8.1f ms  %ls\n", Median(times[static_cast<size_t>(i - 2)]) * 1000, argv[i]);
+    wchar_t runsText[16] = {};
+    const int runs = ::GetEnvironmentVariableW(L"TARNWICK_BENCH_RUNS", runsText, 16) ? _wtoi(runsText) : 15;
+    for (int run = 0; run < runs; ++run)
+        for (int i = 2; i < argc; ++i) programs[static_cast<size_t>(i - 2)].runs.push_back(StartOnce(argv[i]));
+    std::printf("  median   lowest  quartiles   entry created painted (ms, medians)\n");
+    for (int i = 2; i < argc; ++i) {
+        const Medians& program = programs[static_cast<size_t>(i - 2)];
+        std::vector<double> sorted;
+        for (const auto& run : program.runs) sorted.push_back(run.seconds);
+        std::sort(sorted.begin(), sorted.end());
+        const size_t n = sorted.size();
+        std::printf("%8.1f %8.1f  %6.1f-%6.1f", Median(sorted) * 1000, sorted[0] * 1000,
+                    sorted[n / 4] * 1000, sorted[3 * n / 4] * 1000);
+        for (size_t stage = 0; stage < 3; ++stage) std::printf(" %7.1f", program.Stage(stage) * 1000);
+        std::printf("  %ls\n", argv[i]);
+    }
     return 0;
 }
 
