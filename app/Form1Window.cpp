@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include <iterator>
 #include <vector>
 
 #include "app/Colours.h"
@@ -183,11 +184,15 @@ bool Form1Window::Create() {
         return false;
     }
 
-    // Made at no particular size: the window's DPI is only known once it
-    // exists, and the frame is sized for that DPI below.
+    // Made at its size for the system DPI, which is the window's own DPI on
+    // most systems; the window's DPI is only known once it exists, and the
+    // frame is placed for that DPI below.
+    const UINT expectedDpi = SystemDpi();
+    const Pixels expected = FramePlacement(expectedDpi, FrameMarginsAt(expectedDpi), Pixels{0, 0, 0, 0});
     creating_ = true;
     hwnd_ = ::CreateWindowExW(FrameExStyle, WindowClass, win32::ProgramTitle, FrameStyle,
-                              CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_, this);
+                              CW_USEDEFAULT, CW_USEDEFAULT, expected.width, expected.height,
+                              nullptr, nullptr, instance_, this);
     creating_ = false;
     if (!hwnd_) {
         if (!ended_) {
@@ -401,7 +406,8 @@ LRESULT Form1Window::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
             ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
                            suggested->right - suggested->left, suggested->bottom - suggested->top,
                            SWP_NOZORDER | SWP_NOACTIVATE);
-            Layout(dpi_);
+            ApplyFonts(dpi_);
+            PlaceControls(dpi_);
             // Every control draws again at the new size, the logo included.
             ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
             return 0;
@@ -420,46 +426,61 @@ LRESULT Form1Window::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
 
 void Form1Window::CreateControls() {
     const DWORD child = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-    auto make = [&](const wchar_t* kind, const wchar_t* text, DWORD style, DWORD exStyle, int id) {
-        HWND control = ::CreateWindowExW(exStyle, kind, text, child | style, 0, 0, 0, 0, hwnd_,
+    // Each control is made where it belongs at the window's DPI: moving it
+    // afterwards would cost a round of window messages per control.
+    auto make = [&](const wchar_t* kind, const wchar_t* text, DWORD style, DWORD exStyle, int id,
+                    const Twips& box) {
+        const Pixels at = PixelsOf(box, dpi_);
+        HWND control = ::CreateWindowExW(exStyle, kind, text, child | style, at.left, at.top,
+                                         at.width, at.height, hwnd_,
                                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                          instance_, nullptr);
         if (!control) throw win32::LastErrorFailure(L"A control of the window could not be created.");
         return control;
     };
-    // Creation order follows the form's layout. The button is an ordinary
+    // Made in stacking order, top first: the button over the instruction
+    // text where they meet, and the link label over the logo in their shared
+    // strip, so the whole site name is the link. The button is an ordinary
     // push button: neither the default (Enter) nor the cancel (Esc) button.
-    HWND command1 = make(L"BUTTON", PatchCaption.data(), BS_PUSHBUTTON | WS_TABSTOP, 0, Command1Id);
+    HWND command1 = make(L"BUTTON", PatchCaption.data(), BS_PUSHBUTTON | WS_TABSTOP, 0, Command1Id,
+                         Command1Box);
+    HWND label1 = make(L"STATIC", WebSiteHost.data(), SS_LEFT | SS_NOTIFY, 0, Label1Id, Label1Box);
+    HWND label2 = make(L"STATIC", L"", SS_LEFT | SS_NOTIFY, 0, Label2Id, Label2Box);
+    image1_ = make(L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, 0, Image1Id, Image1Box);
     // The payload box lies outside the client area. It is read-only and no
-    // tab stop, so keys typed at the window can never reach the file.
-    HWND text1 = make(L"EDIT", std::wstring(PreferencePayload).c_str(),
-                      ES_MULTILINE | ES_READONLY | ES_LEFT, WS_EX_CLIENTEDGE, Text1Id);
-    HWND label2 = make(L"STATIC", L"", SS_LEFT | SS_NOTIFY, 0, Label2Id);
-    HWND label1 = make(L"STATIC", WebSiteHost.data(), SS_LEFT | SS_NOTIFY, 0, Label1Id);
-    image1_ = make(L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, 0, Image1Id);
+    // tab stop, so keys typed at the window can never reach the file. Its
+    // text comes once its font is set, so its lines are laid out only once.
+    HWND text1 = make(L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_LEFT, WS_EX_CLIENTEDGE,
+                      Text1Id, Text1Box);
 
     command1_.Attach(command1, nullptr, nullptr);
     text1_.Attach(text1, nullptr, nullptr);
     label2_.Attach(label2, nullptr, nullptr);
     label1_.Attach(label1, nullptr, nullptr);
 
-    // Stacking, top first: the button over the instruction text where they
-    // meet, and the link label over the logo in their shared strip, so the
-    // whole site name is the link.
-    HWND above = HWND_TOP;
-    for (HWND control : {command1, label1, label2, image1_, text1}) {
-        ::SetWindowPos(control, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        above = control;
+    // Siblings stack in the order they are made; should a system stack them
+    // otherwise, they are put in order here.
+    const HWND stack[] = {command1, label1, label2, image1_, text1};
+    bool stacked = ::GetWindow(hwnd_, GW_CHILD) == stack[0];
+    for (size_t i = 1; stacked && i < std::size(stack); ++i)
+        stacked = ::GetWindow(stack[i - 1], GW_HWNDNEXT) == stack[i];
+    if (!stacked) {
+        HWND above = HWND_TOP;
+        for (HWND control : stack) {
+            ::SetWindowPos(control, above, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            above = control;
+        }
     }
     for (HWND control : {label1, label2, image1_})
         ::SetWindowSubclass(control, &Form1Window::ControlProc, 0, reinterpret_cast<DWORD_PTR>(this));
 
-    Layout(dpi_);
+    ApplyFonts(dpi_);
+    text1_.SetText(std::wstring(PreferencePayload));
     form_ = std::make_unique<Form1>(
         platform_, Form1Controls{*this, command1_, text1_, label2_, label1_});
 }
 
-void Form1Window::Layout(UINT dpi) noexcept {
+void Form1Window::ApplyFonts(UINT dpi) noexcept {
     // The controls take the new fonts before the old ones are let go. A font
     // that cannot be made leaves its controls with the one they have.
     auto labelFont = MakeVerdana(dpi, false);
@@ -475,7 +496,9 @@ void Form1Window::Layout(UINT dpi) noexcept {
         text1_.SetFonts(defaultFont.get(), nullptr);
         defaultFont_ = std::move(defaultFont);
     }
+}
 
+void Form1Window::PlaceControls(UINT dpi) noexcept {
     auto place = [dpi](HWND control, const Twips& box) {
         const Pixels at = PixelsOf(box, dpi);
         ::SetWindowPos(control, nullptr, at.left, at.top, at.width, at.height,

@@ -63,7 +63,8 @@ private:
 
     void CreateControls();
     void PlaceFrame() noexcept;
-    void Layout(UINT dpi) noexcept;
+    void ApplyFonts(UINT dpi) noexcept;
+    void PlaceControls(UINT dpi) noexcept;
     void MouseMoved(HWND source, WPARAM wParam, LPARAM lParam) noexcept;
     void DrawLogo(const DRAWITEMSTRUCT& item) noexcept;
     void ReadColourScheme() noexcept;
