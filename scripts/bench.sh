@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Benchmarks under the same Wine and Xvfb rig as the tests: start-up and
-# memory against a one-button baseline window, size and imports of the
-# release exe, and one apply and one undo from click to exit.
+# Benchmarks under the same Wine and Xvfb rig as the tests: start-up (by
+# stage) and memory against the one-button baseline window with the
+# program's own manifest and without one, size and imports of the release
+# exe, and one apply and one undo from click to exit. Optional argument: the
+# number of alternating runs (15 at least).
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${TARNWICK_BUILD:-$top/build/host}
