@@ -515,21 +515,19 @@ void Form1Window::DrawLogo(const DRAWITEMSTRUCT& item) noexcept {
     ::FillRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
     BITMAP size{};
     if (!logo_ || !::GetObjectW(logo_.get(), sizeof size, &size)) return;
-    HDC source = ::CreateCompatibleDC(item.hDC);
+    const win32::UniqueMemoryDc source(::CreateCompatibleDC(item.hDC));
     if (!source) return;
-    HGDIOBJ old = ::SelectObject(source, logo_.get());
+    const win32::ScopedSelection selected(source.get(), logo_.get());
     // Unscaled at 96 DPI; the same size in inches at any other DPI.
     const int pixels = ::MulDiv(size.bmWidth, static_cast<int>(dpi_), 96);
     if (pixels == size.bmWidth) {
-        ::BitBlt(item.hDC, 0, 0, size.bmWidth, size.bmHeight, source, 0, 0, SRCCOPY);
+        ::BitBlt(item.hDC, 0, 0, size.bmWidth, size.bmHeight, source.get(), 0, 0, SRCCOPY);
     } else {
         ::SetStretchBltMode(item.hDC, HALFTONE);
         ::SetBrushOrgEx(item.hDC, 0, 0, nullptr);
-        ::StretchBlt(item.hDC, 0, 0, pixels, pixels, source, 0, 0, size.bmWidth, size.bmHeight,
-                     SRCCOPY);
+        ::StretchBlt(item.hDC, 0, 0, pixels, pixels, source.get(), 0, 0, size.bmWidth,
+                     size.bmHeight, SRCCOPY);
     }
-    ::SelectObject(source, old);
-    ::DeleteDC(source);
 }
 
 }  // namespace tarnwick

@@ -11,6 +11,10 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
 if(NOT MSVC)
   # Statically linked: the program needs no DLL beyond Windows' own.
   set(TARNWICK_STATIC_LINK -static -static-libgcc -static-libstdc++ -municode)
+  # How the program is linked; its timed build for the benchmarks links the same way.
+  # --tsaware: no compatibility shims under Remote Desktop / terminal servers.
+  set(TARNWICK_PROGRAM_LINK ${TARNWICK_STATIC_LINK} -Wl,--gc-sections -Wl,--tsaware
+      $<$<CONFIG:Release,MinSizeRel>:-s>)
 endif()
 
 add_library(tarnwick_win32 STATIC
@@ -41,9 +45,7 @@ add_executable(tarnwick WIN32 app/Main.cpp platform/win32/TerminateHandler.cpp r
 add_dependencies(tarnwick logo_bitmap)
 target_link_libraries(tarnwick PRIVATE tarnwick_win32)
 if(NOT MSVC)
-  # --tsaware: no compatibility shims under Remote Desktop / terminal servers.
-  target_link_options(tarnwick PRIVATE ${TARNWICK_STATIC_LINK} -Wl,--gc-sections -Wl,--tsaware
-                      $<$<CONFIG:Release,MinSizeRel>:-s>)
+  target_link_options(tarnwick PRIVATE ${TARNWICK_PROGRAM_LINK})
 else()
   target_link_options(tarnwick PRIVATE /TSAWARE)
 endif()

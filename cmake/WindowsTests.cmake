@@ -48,7 +48,7 @@ add_executable(tarnwick_timed WIN32 app/Main.cpp platform/win32/TerminateHandler
 target_compile_definitions(tarnwick_timed PRIVATE TARNWICK_TIME_STAGES)
 target_link_libraries(tarnwick_timed PRIVATE tarnwick_win32)
 add_dependencies(tarnwick_timed logo_bitmap)
-target_link_options(tarnwick_timed PRIVATE ${TARNWICK_STATIC_LINK} -Wl,--gc-sections -Wl,--tsaware -s)
+target_link_options(tarnwick_timed PRIVATE ${TARNWICK_PROGRAM_LINK})
 add_executable(tarnwick_bench tests/bench/Benchmark.cpp tests/e2e/Driver.cpp)
 target_include_directories(tarnwick_bench PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(tarnwick_bench PRIVATE gtest shell32 user32 gdi32 ole32 psapi)

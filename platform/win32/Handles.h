@@ -61,6 +61,11 @@ struct BitmapTraits {
     static bool IsValid(HBITMAP h) noexcept { return h != nullptr; }
     static void Close(HBITMAP h) noexcept { ::DeleteObject(h); }
 };
+struct MemoryDcTraits {
+    static HDC Invalid() noexcept { return nullptr; }
+    static bool IsValid(HDC h) noexcept { return h != nullptr; }
+    static void Close(HDC h) noexcept { ::DeleteDC(h); }
+};
 struct IconTraits {
     static HICON Invalid() noexcept { return nullptr; }
     static bool IsValid(HICON h) noexcept { return h != nullptr; }
@@ -73,6 +78,23 @@ using UniqueHwnd = UniqueResource<HWND, WindowTraits>;
 using UniqueHfont = UniqueResource<HFONT, FontTraits>;
 using UniqueHicon = UniqueResource<HICON, IconTraits>;
 using UniqueHbitmap = UniqueResource<HBITMAP, BitmapTraits>;
+using UniqueMemoryDc = UniqueResource<HDC, MemoryDcTraits>;  // from CreateCompatibleDC
+
+// An object selected into a device context until the end of the scope,
+// when the context gets back what it held before.
+class ScopedSelection {
+public:
+    ScopedSelection(HDC dc, HGDIOBJ object) noexcept : dc_(dc), old_(::SelectObject(dc, object)) {}
+    ~ScopedSelection() {
+        if (old_) ::SelectObject(dc_, old_);
+    }
+    ScopedSelection(const ScopedSelection&) = delete;
+    ScopedSelection& operator=(const ScopedSelection&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ old_;
+};
 
 // A COM interface pointer that releases its reference.
 template <typename T>

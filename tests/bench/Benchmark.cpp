@@ -113,6 +113,17 @@ struct Medians {
         return Of([](const StartFigures& f) { return static_cast<double>(f.peakWorkingSet); });
     }
     double Stage(size_t i) const { return Of([i](const StartFigures& f) { return f.stages[i]; }); }
+    // The stage columns, in ms; "-" for a program that marks none.
+    void PrintStages(int width) const {
+        for (size_t stage = 0; stage < 3; ++stage) {
+            const double at = Stage(stage);
+            if (at < 0) {
+                std::printf(" %*s", width, "-");
+            } else {
+                std::printf(" %*.1f", width, at * 1000);
+            }
+        }
+    }
     template <typename Field>
     double Of(Field field) const {
         std::vector<double> values;
@@ -163,14 +174,7 @@ int Run(int runs) {
                 "peak KiB");
     for (const auto& program : programs) {
         std::printf("  %-30s", program.name);
-        for (size_t stage = 0; stage < 3; ++stage) {
-            const double at = program.medians.Stage(stage);
-            if (at < 0) {
-                std::printf(" %8s", "-");
-            } else {
-                std::printf(" %8.1f", at * 1000);
-            }
-        }
+        program.medians.PrintStages(8);
         std::printf(" %8.1f %10.0f\n", program.medians.Start() * 1000, program.medians.Peak() / 1024);
     }
     const Medians& ours = programs[0].medians;
@@ -215,7 +219,7 @@ int Compare(int argc, wchar_t** argv) {
         const size_t n = sorted.size();
         std::printf("%8.1f %8.1f  %6.1f-%6.1f", Median(sorted) * 1000, sorted[0] * 1000,
                     sorted[n / 4] * 1000, sorted[3 * n / 4] * 1000);
-        for (size_t stage = 0; stage < 3; ++stage) std::printf(" %7.1f", program.Stage(stage) * 1000);
+        program.PrintStages(7);
         std::printf("  %ls\n", argv[i]);
     }
     return 0;
