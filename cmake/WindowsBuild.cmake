@@ -13,8 +13,15 @@ if(NOT MSVC)
   set(TARNWICK_STATIC_LINK -static -static-libgcc -static-libstdc++ -municode)
   # How the program is linked; its timed build for the benchmarks links the same way.
   # --tsaware: no compatibility shims under Remote Desktop / terminal servers.
+  # DEP and ASLR (with the relocations ASLR needs) on every image; a 32-bit
+  # one may use all 4 GiB of a 64-bit Windows, a 64-bit one all of its space.
   set(TARNWICK_PROGRAM_LINK ${TARNWICK_STATIC_LINK} -Wl,--gc-sections -Wl,--tsaware
-      $<$<CONFIG:Release,MinSizeRel>:-s>)
+      -Wl,--nxcompat -Wl,--dynamicbase $<$<CONFIG:Release,MinSizeRel>:-s>)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    list(APPEND TARNWICK_PROGRAM_LINK -Wl,--large-address-aware)
+  else()
+    list(APPEND TARNWICK_PROGRAM_LINK -Wl,--high-entropy-va)
+  endif()
 endif()
 
 add_library(tarnwick_win32 STATIC
