@@ -8,20 +8,22 @@ const wchar_t* const Usage =
     L"Usage: tarnwick.exe /patch [/folder \"D:\\Apps\\Firefox\"] [/force]\r\n"
     L"       tarnwick.exe /undo\r\n"
     L"\r\n"
-    L"  /patch   Apply the tweak; in the default folder it is recorded by the marker\r\n"
-    L"           folder C:\\Program Files\\Mozilla Firefox\\i386.\r\n"
-    L"  /folder  The browser's folder, used when it is not in C:\\Program Files\\Mozilla Firefox\\.\r\n"
+    L"  /patch   Apply the tweak to the browser in C:\\Program Files\\Mozilla Firefox\\ or, when\r\n"
+    L"           there is none, in C:\\Program Files (x86)\\Mozilla Firefox\\; there it is recorded\r\n"
+    L"           by the marker folder i386 in the browser's folder.\r\n"
+    L"  /folder  The browser's folder, used when it is in neither of those.\r\n"
     L"  /force   Patch even a browser version that would ignore the tweak (46 and later).\r\n"
-    L"  /undo    Remove the tweak from the default folder.\r\n"
+    L"  /undo    Remove the tweak from the browser's folder.\r\n"
     L"  /quiet, /silent, /s, /qn are accepted: a run with switches is always silent.\r\n"
     L"  Switches take / or - in any letter case. Nothing is ever shown on screen.\r\n"
     L"\r\n"
     L"Exit codes:\r\n"
-    L"  0  done, or already as asked\r\n"
-    L"  1  a failure; the error is written out\r\n"
-    L"  2  the command line was not understood\r\n"
-    L"  3  no browser: not in the default folder and no /folder, or none in the folder given\r\n"
-    L"  4  the browser's version would ignore the tweak, and /force was not given\r\n";
+    L"  0     done, or already as asked\r\n"
+    L"  1     a failure; the error is written out\r\n"
+    L"  2     the command line was not understood\r\n"
+    L"  3     no browser: in neither folder and no /folder, or none in the folder given\r\n"
+    L"  4     the browser's version would ignore the tweak, and /force was not given\r\n"
+    L"  1618  another run kept the browser's folder for over a minute: try again later\r\n";
 
 namespace {
 
@@ -33,6 +35,14 @@ std::wstring Lower(std::wstring text) {
 
 bool IsSwitch(const std::wstring& argument) {
     return argument.size() > 1 && (argument[0] == L'/' || argument[0] == L'-');
+}
+
+// A device or object path (\\?\..., \\.\...): it would name what it
+// opens past the ordinary path rules, and no browser folder needs one.
+bool IsDevicePath(const std::wstring& path) {
+    auto slash = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    return path.size() >= 3 && slash(path[0]) && slash(path[1]) &&
+           (path[2] == L'?' || path[2] == L'.') && (path.size() == 3 || slash(path[3]));
 }
 
 // A drive path (D:\...) or a network path (\\server\share\...).
@@ -82,6 +92,10 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
                 if (error.empty())
                     error = L"/folder: leave the backslash off the end of a quoted folder, as in "
                             L"/folder \"D:\\Apps\\Firefox\".";
+            } else if (IsDevicePath(folder)) {
+                if (error.empty())
+                    error = L"/folder: give the folder as a drive or network path, not a device "
+                            L"path such as \\\\?\\ or \\\\.\\.";
             } else if (!IsFullPath(folder)) {
                 if (error.empty()) error = L"/folder needs a full path, such as D:\\Apps\\Firefox.";
             } else {
@@ -99,7 +113,7 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
     if (error.empty() && patch && undo) error = L"/patch and /undo cannot be given together.";
     if (error.empty() && !patch && !undo) error = L"Give /patch or /undo.";
     if (error.empty() && undo && (folderGiven || command.force))
-        error = L"/folder and /force go with /patch only: undo knows only the default folder.";
+        error = L"/folder and /force go with /patch only: undo knows only the browser's own folders.";
     if (!error.empty()) return Invalid(std::move(error));
     command.verb = patch ? CommandLine::Verb::Patch : CommandLine::Verb::Undo;
     return command;

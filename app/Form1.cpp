@@ -1,6 +1,5 @@
 #include "app/Form1.h"
 
-#include "patch/Locations.h"
 #include "picker/Module1.h"
 
 namespace tarnwick {
@@ -15,7 +14,9 @@ Form1::Form1(Platform& platform, Form1Controls controls)
       engine_(platform, *this, [this] { return controls_.Text1.Text(); }) {}
 
 void Form1::Form_Load() {
-    if (engine_.DirectoryExists(std::wstring(MarkerFolder))) {
+    // The marker of the folder a click would use: for a browser in its
+    // default folder, that is the default marker.
+    if (engine_.IsPatched()) {
         controls_.Command1.SetText(std::wstring(UndoPatchCaption));
     }
     // The instructions follow what the button offers, as it reads now.

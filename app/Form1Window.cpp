@@ -9,6 +9,7 @@
 #include "app/Colours.h"
 #include "app/Layout.h"
 #include "app/Resources.h"
+#include "platform/win32/SystemLibraries.h"
 #include "patch/Payload.h"
 
 namespace tarnwick {
@@ -33,6 +34,16 @@ template <typename Function>
 Function User32Function(const char* name) {
     return reinterpret_cast<Function>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The control subclassing routines of comctl32, which the program loads
+// itself. A control is subclassed only once they are there.
+using SetWindowSubclassFn = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR, DWORD_PTR);
+using RemoveWindowSubclassFn = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR);
+using DefSubclassProcFn = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+template <typename Function>
+Function CommonControlsFunction(const char* name) noexcept {
+    return win32::SystemFunctionOrNull<Function, win32::CommonControls>(name);
 }
 
 // The DPI the system's metrics are given at: the screen's, for a program
@@ -310,8 +321,12 @@ LRESULT CALLBACK Form1Window::ControlProc(HWND hwnd, UINT message, WPARAM wParam
                                           UINT_PTR id, DWORD_PTR selfPointer) noexcept {
     auto* self = reinterpret_cast<Form1Window*>(selfPointer);
     if (message == WM_MOUSEMOVE) self->MouseMoved(hwnd, wParam, lParam);
-    if (message == WM_NCDESTROY) ::RemoveWindowSubclass(hwnd, &Form1Window::ControlProc, id);
-    return ::DefSubclassProc(hwnd, message, wParam, lParam);
+    static const auto removeSubclass =
+        CommonControlsFunction<RemoveWindowSubclassFn>("RemoveWindowSubclass");
+    static const auto defSubclassProc = CommonControlsFunction<DefSubclassProcFn>("DefSubclassProc");
+    if (message == WM_NCDESTROY && removeSubclass) removeSubclass(hwnd, &Form1Window::ControlProc, id);
+    return defSubclassProc ? defSubclassProc(hwnd, message, wParam, lParam)
+                           : ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 void Form1Window::MouseMoved(HWND source, WPARAM wParam, LPARAM lParam) noexcept {
@@ -471,8 +486,10 @@ void Form1Window::CreateControls() {
             above = control;
         }
     }
+    static const auto setSubclass = win32::SystemFunction<SetWindowSubclassFn, win32::CommonControls>(
+        "SetWindowSubclass");
     for (HWND control : {label1, label2, image1_})
-        ::SetWindowSubclass(control, &Form1Window::ControlProc, 0, reinterpret_cast<DWORD_PTR>(this));
+        setSubclass(control, &Form1Window::ControlProc, 0, reinterpret_cast<DWORD_PTR>(this));
 
     ApplyFonts(dpi_);
     text1_.SetText(std::wstring(PreferencePayload));

@@ -9,12 +9,14 @@
 #include "app/StartupStages.h"
 #include "app/Unattended.h"
 #include "platform/win32/Handles.h"
+#include "platform/win32/SystemLibraries.h"
 #include "platform/win32/Win32Output.h"
 #include "platform/win32/Win32Platform.h"
 
 // With no arguments: one window, one click. With switches: the same
 // command run unattended, for deployment tools, with nothing on screen.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    tarnwick::win32::LoadLibrariesFromTheSystemOnly();
     tarnwick::MarkStage(tarnwick::Stage::Entry);
     // Hide the system's critical-error boxes (such as "no disk in drive"):
     // a failing probe is reported by the program itself.
@@ -35,8 +37,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         return exitCode;
     }
 
+    using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    static const auto initCommonControls = tarnwick::win32::SystemFunctionOrNull<
+        InitCommonControlsExFn, tarnwick::win32::CommonControls>("InitCommonControlsEx");
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
-    ::InitCommonControlsEx(&controls);
+    if (initCommonControls) initCommonControls(&controls);
 
     tarnwick::win32::Win32Platform platform;
     tarnwick::Form1Window window(instance, platform);

@@ -51,21 +51,23 @@ Report Describe(const Result& result) {
     switch (result.outcome) {
         case Outcome::Patched:
             return {ExitCode::Done,
-                    result.marked ? L"Patched: " + prefs + L" is written."
-                                  : L"Patched: " + prefs +
-                                        L" is written. It is outside the default folder, so "
-                                        L"/undo will not remove it."};
+                    !result.marker.empty()
+                        ? L"Patched: " + prefs + L" is written."
+                        : L"Patched: " + prefs +
+                              L" is written. It is outside the browser's own folders, so /undo "
+                              L"will not remove it."};
         case Outcome::Undone:
             return {ExitCode::Done, L"Undone: the tweak is removed from " + result.folder + L"."};
         case Outcome::AlreadyPatched:
-            return {ExitCode::Done, L"Already patched: " + std::wstring(MarkerFolder) +
-                                        L" exists. Nothing was changed."};
+            return {ExitCode::Done,
+                    L"Already patched: " + result.marker + L" exists. Nothing was changed."};
         case Outcome::NotPatched:
             return {ExitCode::Done, L"Not patched: there is nothing to undo in " + result.folder + L"."};
         case Outcome::UndoDeclined:
             return {ExitCode::Done, L"Nothing was changed."};
         case Outcome::NotLocated:
-            return {ExitCode::NoBrowser, L"No browser in " + std::wstring(DefaultFolder) +
+            return {ExitCode::NoBrowser, L"No browser in " + std::wstring(DefaultFolder) + L" or " +
+                                             std::wstring(X86Folder) +
                                              L". Give its folder with /folder."};
         case Outcome::GaveUp:
             if (result.failure && !result.failure->IsNotFound())
@@ -128,7 +130,9 @@ int RunUnattended(Platform& platform, const std::vector<std::wstring>& arguments
     try {
         report = Run(platform, arguments);
     } catch (const Failure& failure) {
-        report = {ExitCode::Failed, ErrorLine(failure)};
+        report = {failure.Code() == FailureCode::AnotherRunInProgress ? ExitCode::AnotherRunInProgress
+                                                                      : ExitCode::Failed,
+                  ErrorLine(failure)};
     } catch (const std::bad_alloc&) {
         report = {ExitCode::Failed, L"Run-time error 8: out of memory."};
     } catch (...) {

@@ -16,6 +16,8 @@ constexpr int Failed = 1;
 constexpr int NotUnderstood = 2;
 constexpr int NoBrowser = 3;
 constexpr int VersionWouldIgnoreIt = 4;
+// Another run kept the browser's folder for over a minute: try again later.
+constexpr int AnotherRunInProgress = 1618;
 }  // namespace ExitCode
 
 // The answer a command line gives to each of the engine's messages, the

@@ -30,8 +30,9 @@ add_library(tarnwick_win32 STATIC
   platform/win32/ShellOpen.cpp
   platform/win32/Win32Output.cpp
   app/Form1Window.cpp)
-target_link_libraries(tarnwick_win32 PUBLIC tarnwick_core
-  comctl32 user32 gdi32 advapi32)
+# Windows' Known DLLs only: comctl32 is loaded by the program itself, once
+# it has set where libraries come from.
+target_link_libraries(tarnwick_win32 PUBLIC tarnwick_core user32 gdi32 advapi32)
 
 # The logo decoded at build time, so the window draws it without a JPEG
 # decoder (and without OLE) at start-up; the JPEG itself stays in the exe.

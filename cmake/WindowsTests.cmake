@@ -14,7 +14,13 @@ add_executable(tarnwick_e2e
 target_include_directories(tarnwick_e2e PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(tarnwick_e2e PRIVATE gtest gtest_main shell32 user32 gdi32 ole32)
 target_link_options(tarnwick_e2e PRIVATE -static)
-add_dependencies(tarnwick_e2e tarnwick)
+add_dependencies(tarnwick_e2e tarnwick tarnwick_planted)
+
+# A library that writes down each process that loads it: the e2e tests plant
+# copies beside the program under the names of system libraries.
+add_library(tarnwick_planted SHARED tests/e2e/Planted.cpp)
+set_target_properties(tarnwick_planted PROPERTIES PREFIX "" OUTPUT_NAME planted)
+target_link_options(tarnwick_planted PRIVATE -static -s)
 
 # The Win32 platform services on the real (Wine) file system.
 add_executable(tarnwick_platform_tests

@@ -8,33 +8,41 @@ namespace {
 constexpr std::wstring_view PatchingComplete = L"Patching is complete.";
 constexpr std::wstring_view LookAgain =
     L"Tarnwick could not find Firefox in this folder, would you like to look again?";
-
-std::wstring FolderOf(const std::wstring& path) {
-    const auto slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-}
 }  // namespace
 
 // Tries the chosen folder until the patch is in, the user gives up, or
 // cancels the folder dialog. Each folder's browser is asked its version
-// before anything is written there. The failure handler itself is not
-// guarded: a failure in the dialog passes to the caller.
-Result PatchEngine::ApplyPatch() {
+// before anything is written there. The files are changed under the run
+// lock, and every question waits outside it. The failure handler itself is
+// not guarded: a failure in the dialog passes to the caller.
+Result PatchEngine::ApplyPatch(bool patchedAtProbe) {
     for (;;) {
-        const auto version =
-            platform_.ProductVersion(BrowserFolder + std::wstring(BrowserProgramName));
-        if (version && TweakEffectOn(*version) != TweakEffect::Works &&
-            Show(Prompt::PatchAnyway, PatchAnywayText(*version), Style::YesNoExclamation) !=
-                Answer::Yes) {
-            Result declined = Finish(Outcome::VersionDeclined);
-            declined.version = version;
-            return declined;
+        const KnownInstall* known = KnownInstallAt(BrowserFolder);
+        if (!patchedAtProbe) {
+            const auto version =
+                platform_.ProductVersion(BrowserFolder + std::wstring(BrowserProgramName));
+            if (version && TweakEffectOn(*version) != TweakEffect::Works &&
+                Show(Prompt::PatchAnyway, PatchAnywayText(*version), Style::YesNoExclamation) !=
+                    Answer::Yes) {
+                Result declined = Finish(Outcome::VersionDeclined);
+                declined.version = version;
+                return declined;
+            }
         }
-        bool marked = false;
-        auto failure = TryApplyOnce(marked);
+        patchedAtProbe = false;
+
+        bool already = false;
+        std::optional<Failure> failure;
+        {
+            const auto lock = platform_.LockRun();
+            // Another run may have put the tweak in place meanwhile.
+            already = known && DirectoryExists(std::wstring(known->marker));
+            if (!already) failure = TryApplyOnce(known);
+        }
         if (!failure) {
-            Result patched = Finish(Outcome::Patched);
-            patched.marked = marked;
+            Show(Prompt::PatchingComplete, std::wstring(PatchingComplete), Style::OkInformation);
+            Result patched = Finish(already ? Outcome::AlreadyPatched : Outcome::Patched);
+            if (known) patched.marker = known->marker;
             return patched;
         }
         if (Show(Prompt::LookAgain, std::wstring(LookAgain), Style::YesNoExclamation) != Answer::Yes ||
@@ -46,43 +54,52 @@ Result PatchEngine::ApplyPatch() {
     }
 }
 
-std::optional<Failure> PatchEngine::TryApplyOnce(bool& marked) {
+// Only a known folder is marked: undo reaches nothing else.
+std::optional<Failure> PatchEngine::TryApplyOnce(const KnownInstall* known) {
     try {
-        WritePreferences(BrowserFolder + std::wstring(PrefsRelativePath));
-        // Undo only knows the default folder, so only a patch there is
-        // recorded; a marker elsewhere would promise an undo that cannot be.
-        if (platform_.SamePath(BrowserFolder, std::wstring(DefaultFolder))) {
-            if (!DirectoryExists(std::wstring(MarkerFolder)))
-                platform_.CreateFolder(std::wstring(MarkerFolder));
-            marked = true;
-        }
-        Show(Prompt::PatchingComplete, std::wstring(PatchingComplete), Style::OkInformation);
+        WritePreferences(BrowserFolder);
+        if (known && !DirectoryExists(std::wstring(known->marker)))
+            platform_.CreateFolder(std::wstring(known->marker));
         return std::nullopt;
     } catch (const Failure& failure) {
         return failure;
     }
 }
 
-// Writes the new file beside the old one and swaps it in whole, so a failed
-// write never leaves a cut-off user.js. A different user.js found there is
-// kept once, the first time, so undo can put the original back.
-void PatchEngine::WritePreferences(const std::wstring& prefsPath) {
-    const std::wstring folder = FolderOf(prefsPath);
-    const std::optional<std::string> earlier = platform_.ReadFileForReplace(prefsPath);
+// Writes the new file beside the profile folder and swaps it in whole, so
+// a failed write never leaves a cut-off user.js. A different user.js found
+// there is kept once, the first time, so undo can put the original back.
+void PatchEngine::WritePreferences(const std::wstring& folder) {
+    const WorkFolders held = HoldWorkFolders(folder);
+    if (!held.profile)
+        throw Failure(FailureCode::PathNotFound,
+                      L"There is no such folder.\n" + folder + std::wstring(ProfileRelativePath));
 
-    auto file = platform_.CreateTemporaryFile(folder);
-    const std::string bytes = platform_.ToAnsi(preferences_()) + "\r\n";
+    const std::wstring prefsPath = folder + std::wstring(PrefsRelativePath);
+    std::optional<std::string> earlier;
+    if (auto existing = OpenBelowBrowser(prefsPath)) earlier = existing->ReadAll();
+
+    const std::string bytes = OwnBytes();
+    auto file = NewTemporaryFile(folder + std::wstring(DefaultsRelativePath));
     file->Write(bytes);
-
-    if (earlier && *earlier != bytes) {
-        const std::wstring backupPath = prefsPath + std::wstring(PrefsBackupSuffix);
-        if (!FileExists(backupPath)) {
-            auto backup = platform_.CreateTemporaryFile(folder);
-            backup->Write(*earlier);
-            backup->Commit(backupPath, false);
-        }
-    }
+    KeepOriginal(folder, earlier, bytes);
     file->Commit(prefsPath, true);
+}
+
+// An original kept by an earlier version inside the profile folder is
+// moved up out of it, where the browser does not copy it into profiles.
+void PatchEngine::KeepOriginal(const std::wstring& folder, const std::optional<std::string>& earlier,
+                               const std::string& bytes) {
+    const std::wstring keptPath = folder + std::wstring(KeptOriginalRelativePath);
+    if (IsFileBelowBrowser(keptPath)) return;
+    if (auto kept = OpenBelowBrowser(folder + std::wstring(EarlierKeptOriginalRelativePath))) {
+        kept->MoveOnto(keptPath);
+        return;
+    }
+    if (!earlier || *earlier == bytes) return;
+    auto copy = NewTemporaryFile(folder + std::wstring(DefaultsRelativePath));
+    copy->Write(*earlier);
+    copy->Commit(keptPath, false);
 }
 
 }  // namespace tarnwick

@@ -13,12 +13,46 @@ inline constexpr std::wstring_view DefaultPrefsFile =
     L"C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js";
 inline constexpr std::wstring_view PrefsRelativePath = L"defaults\\profile\\user.js";
 
+// Where the 32-bit browser lives on 64-bit Windows: the builds that read
+// the tweak (up to version 45) were nearly always 32-bit ones.
+inline constexpr std::wstring_view X86Folder = L"C:\\Program Files (x86)\\Mozilla Firefox\\";
+inline constexpr std::wstring_view X86MarkerFolder =
+    L"C:\\Program Files (x86)\\Mozilla Firefox\\i386";
+inline constexpr std::wstring_view X86PrefsFile =
+    L"C:\\Program Files (x86)\\Mozilla Firefox\\defaults\\profile\\user.js";
+
+// A folder the program knows, with the marker that records the tweak in it.
+// Undo reaches only these: a marker anywhere else would promise an undo
+// that cannot be.
+struct KnownInstall {
+    std::wstring_view folder;  // ends in a backslash
+    std::wstring_view marker;
+    std::wstring_view prefsFile;
+};
+inline constexpr KnownInstall DefaultInstall{DefaultFolder, MarkerFolder, DefaultPrefsFile};
+inline constexpr KnownInstall X86Install{X86Folder, X86MarkerFolder, X86PrefsFile};
+
 // The browser's program file in its folder; its version says whether the
 // browser reads the tweak at all.
 inline constexpr std::wstring_view BrowserProgramName = L"firefox.exe";
 
-// A user.js that was there before the tweak is kept beside it under this
-// suffix, so undo can put the administrator's own file back.
-inline constexpr std::wstring_view PrefsBackupSuffix = L".tarnwick-original";
+// Below a browser folder. The browser copies `defaults\profile` whole into
+// every new profile, so nothing but user.js goes there: a user.js that was
+// there before the tweak is kept one level up, so undo can put the
+// administrator's own file back, and new files are written there too
+// before they are renamed into place.
+inline constexpr std::wstring_view DefaultsRelativePath = L"defaults\\";
+inline constexpr std::wstring_view ProfileRelativePath = L"defaults\\profile\\";
+inline constexpr std::wstring_view KeptOriginalRelativePath = L"defaults\\user.js.tarnwick-original";
+// Where earlier versions kept it: still found, put back, and moved up.
+inline constexpr std::wstring_view EarlierKeptOriginalRelativePath =
+    L"defaults\\profile\\user.js.tarnwick-original";
+
+// New files are made under names of the program's own in `defaults\`,
+// "tarnwick-<n>.tmp"; earlier versions left theirs in `defaults\profile` as
+// "TWK<hex>.tmp". Either kind found there is a leftover of a run cut short.
+inline constexpr std::wstring_view TemporaryPrefix = L"tarnwick-";
+inline constexpr std::wstring_view TemporarySuffix = L".tmp";
+inline constexpr std::wstring_view EarlierTemporaryPrefix = L"TWK";
 
 }  // namespace tarnwick

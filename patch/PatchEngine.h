@@ -6,6 +6,7 @@
 #include <string>
 
 #include "patch/BrowserVersion.h"
+#include "patch/Locations.h"
 #include "platform/Failure.h"
 #include "platform/Platform.h"
 
@@ -44,8 +45,8 @@ public:
 enum class Request { Toggle, Patch, Undo };
 
 enum class Outcome {
-    Patched,          // the file is written (and marked, in the default folder)
-    Undone,           // marker and file removed, any kept original put back
+    Patched,          // the file is written (and marked, in a known folder)
+    Undone,           // file removed or the kept original put back, marker removed
     AlreadyPatched,   // Request::Patch with the marker in place: nothing done
     NotPatched,       // Request::Undo with no marker: nothing done
     NotLocated,       // no browser found, and none chosen
@@ -59,7 +60,9 @@ struct Result {
     std::wstring folder;             // the browser folder in use at the end
     std::optional<Failure> failure;  // GaveUp: what went wrong in that folder
     std::optional<FileVersion> version;  // VersionDeclined: what was found
-    bool marked = false;             // Patched: the marker records it
+    // Patched, AlreadyPatched, Undone, NotPatched: the marker of the folder;
+    // empty when the folder is not a known one and nothing records the tweak.
+    std::wstring marker;
 };
 
 // The patch engine: finds the browser, then applies or removes the tweak.
@@ -77,14 +80,40 @@ public:
     bool DirectoryExists(const std::wstring& Dir);
     bool FileExists(const std::wstring& File);
 
+    // Whether the marker of the folder a click would use is there: what the
+    // button offers at start-up.
+    bool IsPatched();
+
     const std::wstring& browserFolder() const { return BrowserFolder; }
 
 private:
-    Result ApplyPatch();
+    // The known folder a click uses without asking; null when there is none.
+    const KnownInstall* LocateKnownInstall();
+    const KnownInstall* KnownInstallAt(const std::wstring& folder);
+
+    Result ApplyPatch(bool patchedAtProbe);
     // One attempt at the main path of ApplyPatch: the failure, if a step failed.
-    std::optional<Failure> TryApplyOnce(bool& marked);
-    void WritePreferences(const std::wstring& prefsPath);
-    void RestoreOrRemovePreferences();
+    std::optional<Failure> TryApplyOnce(const KnownInstall* known);
+    void WritePreferences(const std::wstring& folder);
+    void KeepOriginal(const std::wstring& folder, const std::optional<std::string>& earlier,
+                      const std::string& bytes);
+    Result Undo(const KnownInstall& install);
+    void RestoreOrRemovePreferences(const std::wstring& folder);
+    bool FinishCutShortPatch(const std::wstring& folder);
+
+    // The file layer below a browser folder, where no link is followed.
+    struct WorkFolders {
+        std::unique_ptr<HeldFolder> defaults, profile;  // null: not there
+    };
+    WorkFolders HoldWorkFolders(const std::wstring& folder);
+    std::unique_ptr<HeldFolder> HoldBelowBrowser(const std::wstring& path);
+    std::unique_ptr<ExistingFile> OpenBelowBrowser(const std::wstring& path);
+    std::unique_ptr<ExistingFile> OpenKeptOriginal(const std::wstring& folder);
+    bool IsFileBelowBrowser(const std::wstring& path);
+    std::unique_ptr<TemporaryFile> NewTemporaryFile(const std::wstring& folder);
+    void SweepTemporaryFiles(const std::wstring& folder);
+    std::string OwnBytes();
+
     Result Finish(Outcome outcome);
     int Show(Prompt prompt, std::wstring text, unsigned style);
 

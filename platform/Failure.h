@@ -11,8 +11,14 @@ namespace FailureCode {
 constexpr long FileNotFound = 2;
 constexpr long PathNotFound = 3;
 constexpr long AccessDenied = 5;
+constexpr long FileAlreadyExists = 80;
 constexpr long InvalidArgument = 87;
 constexpr long AlreadyExists = 183;
+// Windows Installer's "another installation is in progress": deployment
+// tools know it and try again later.
+constexpr long AnotherRunInProgress = 1618;
+// "The request would have to traverse a reparse point."
+constexpr long ReparsePoint = 4395;
 }  // namespace FailureCode
 
 // A failure of a platform service: a code and a description for the user.
@@ -28,6 +34,9 @@ public:
 
     bool IsNotFound() const noexcept {
         return code_ == FailureCode::FileNotFound || code_ == FailureCode::PathNotFound;
+    }
+    bool IsAlreadyExists() const noexcept {
+        return code_ == FailureCode::AlreadyExists || code_ == FailureCode::FileAlreadyExists;
     }
 
 private:

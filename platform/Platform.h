@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarnwick {
 
@@ -37,16 +38,59 @@ public:
     // never touched. Without force, a read-only file anywhere inside makes
     // the call fail before anything is removed.
     virtual void DeleteFolder(const std::wstring& path, bool force) = 0;
+    // Raises what DeleteFolder would raise for what is inside the folder,
+    // and removes nothing.
+    virtual void CheckDeleteFolder(const std::wstring& path, bool force) = 0;
 };
 
-// A new file with a name of its own in a given folder. Until Commit hands it
-// over, the owner closes and removes it, so a failed write leaves nothing.
+// What is at a path, seen without following a link there.
+struct PathFacts {
+    bool exists = false;
+    bool folder = false;
+    bool link = false;   // a reparse point: a symbolic link, a junction or the like
+    unsigned names = 0;  // a file's hard links; 1 for a file with one name
+};
+
+// A folder held open. Until its holder lets go, nobody can rename, replace
+// or remove it, so a name below it means the same place from the moment it
+// is checked to the moment it is changed.
+class HeldFolder {
+public:
+    virtual ~HeldFolder() = default;
+    // What was opened: a link is opened as itself, never followed.
+    virtual const PathFacts& Facts() const = 0;
+};
+
+// An existing file, opened as one that is about to be replaced: a read-only
+// or locked file, or a folder, does not open. A link at its name is opened
+// as itself.
+class ExistingFile {
+public:
+    virtual ~ExistingFile() = default;
+    virtual const PathFacts& Facts() const = 0;
+    virtual std::string ReadAll() = 0;
+    // Renames this file onto `target` in one step, replacing what is there;
+    // a read-only target is refused. Closes the file.
+    virtual void MoveOnto(const std::wstring& target) = 0;
+    // Removes this file, the one that was opened, whatever its name leads
+    // to by now. Closes it.
+    virtual void Remove() = 0;
+};
+
+// A new file under a name nothing had. Until Commit hands it over, its owner
+// removes it again, so a failed write leaves nothing.
 class TemporaryFile {
 public:
     virtual ~TemporaryFile() = default;
     virtual void Write(const std::string& bytes) = 0;
-    // Flushes to disk, closes, then renames onto `target` in one step.
+    // Flushes to disk, then renames onto `target` in one step.
     virtual void Commit(const std::wstring& target, bool replaceExisting) = 0;
+};
+
+// Held while a command changes files: one run at a time, on the machine.
+class RunLock {
+public:
+    virtual ~RunLock() = default;
 };
 
 // Where a run without a window reports what it did. Text may span lines
@@ -66,15 +110,22 @@ public:
 
     virtual std::unique_ptr<FileSystemObject> NewFileSystemObject() = 0;
 
-    // Opens an existing file as a writer would (so a read-only or locked file
-    // fails here) and returns its bytes; nullopt when there is no such file.
-    virtual std::optional<std::string> ReadFileForReplace(const std::wstring& path) = 0;
-    // Creates a new, empty file in `folder` (which ends in a backslash).
-    virtual std::unique_ptr<TemporaryFile> CreateTemporaryFile(const std::wstring& folder) = 0;
-    // Moves a file onto another in one step, replacing it.
-    virtual void MoveReplacing(const std::wstring& source, const std::wstring& target) = 0;
+    // What is at `path`, without following a link there.
+    virtual PathFacts Inspect(const std::wstring& path) = 0;
+    // Holds the folder at `path` (see HeldFolder); null when nothing is there.
+    virtual std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path) = 0;
+    // Opens the file at `path` (see ExistingFile); null when nothing is there.
+    virtual std::unique_ptr<ExistingFile> OpenExistingFile(const std::wstring& path) = 0;
+    // Creates a file at exactly `path`; AlreadyExists when anything, a link
+    // included, has that name.
+    virtual std::unique_ptr<TemporaryFile> CreateNewFile(const std::wstring& path) = 0;
+    // The names in a folder (files and folders, links not followed); none
+    // when there is no such folder.
+    virtual std::vector<std::wstring> NamesIn(const std::wstring& folder) = 0;
     virtual void CreateFolder(const std::wstring& path) = 0;
-    virtual void RemoveFile(const std::wstring& path) = 0;
+    // Waits, a minute at most, until no other run of the program is changing
+    // files; raises AnotherRunInProgress when that time has passed.
+    virtual std::unique_ptr<RunLock> LockRun() = 0;
 
     // The product version in a program file's version resource; nullopt when
     // there is no such file, it has no version resource, or it cannot be read.

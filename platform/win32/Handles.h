@@ -73,6 +73,7 @@ struct IconTraits {
 };
 
 using UniqueFile = UniqueResource<HANDLE, FileHandleTraits>;
+using UniqueHandle = UniqueResource<HANDLE, FileHandleTraits>;  // any kernel object
 using UniqueFind = UniqueResource<HANDLE, FindHandleTraits>;
 using UniqueHwnd = UniqueResource<HWND, WindowTraits>;
 using UniqueHfont = UniqueResource<HFONT, FontTraits>;

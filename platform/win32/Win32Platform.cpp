@@ -27,6 +27,15 @@ Failure ErrorFailure(DWORD error, const std::wstring& what) {
 
 Failure LastErrorFailure(const std::wstring& what) { return ErrorFailure(::GetLastError(), what); }
 
+FARPROC RoutineOf(HMODULE library, const wchar_t* libraryName, const char* name) {
+    if (!library) throw LastErrorFailure(std::wstring(libraryName) + L" could not be loaded.");
+    if (FARPROC routine = ::GetProcAddress(library, name)) return routine;
+    const DWORD error = ::GetLastError();
+    std::wstring routineName;
+    for (const char* c = name; *c; ++c) routineName += static_cast<wchar_t>(*c);
+    throw ErrorFailure(error, std::wstring(libraryName) + L" has no " + routineName + L".");
+}
+
 int Win32Platform::ShowMessage(const std::wstring& text, unsigned style) {
     const int answer = ::MessageBoxW(owner_, text.c_str(), ProgramTitle, style);
     if (answer == 0) throw LastErrorFailure(L"The message box could not be shown.");
@@ -37,117 +46,28 @@ std::unique_ptr<FileSystemObject> Win32Platform::NewFileSystemObject() {
     return std::make_unique<Win32FileSystemObject>();
 }
 
-std::optional<std::string> Win32Platform::ReadFileForReplace(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) return std::nullopt;
-        throw ErrorFailure(error, path);
-    }
-    // Checked here as well as by the open: a rename would replace a read-only
-    // file on some file systems, and the file's owner meant it to stay.
-    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))
-        throw ErrorFailure(ERROR_ACCESS_DENIED, path);
+PathFacts Win32Platform::Inspect(const std::wstring& path) { return InspectPath(path); }
 
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) throw LastErrorFailure(path);
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.get(), &size)) throw LastErrorFailure(path);
-    if (size.QuadPart > 64 * 1024 * 1024) throw ErrorFailure(ERROR_FILE_TOO_LARGE, path);
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD got = 0;
-        if (!::ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
-                        &got, nullptr))
-            throw LastErrorFailure(path);
-        if (got == 0) break;
-        done += got;
-    }
-    bytes.resize(done);
-    return bytes;
+std::unique_ptr<HeldFolder> Win32Platform::HoldFolder(const std::wstring& path) {
+    return HoldFolderAt(path);
 }
 
-namespace {
-
-void RequireWritableTarget(const std::wstring& target) {
-    const DWORD attributes = ::GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        throw ErrorFailure(ERROR_ACCESS_DENIED, target);
+std::unique_ptr<ExistingFile> Win32Platform::OpenExistingFile(const std::wstring& path) {
+    return OpenExisting(path);
 }
 
-void MoveInOneStep(const std::wstring& source, const std::wstring& target, bool replace) {
-    DWORD flags = MOVEFILE_WRITE_THROUGH;
-    if (replace) {
-        RequireWritableTarget(target);
-        flags |= MOVEFILE_REPLACE_EXISTING;
-    }
-    if (!::MoveFileExW(source.c_str(), target.c_str(), flags)) throw LastErrorFailure(target);
+std::unique_ptr<TemporaryFile> Win32Platform::CreateNewFile(const std::wstring& path) {
+    return CreateNew(path);
 }
 
-class Win32TemporaryFile final : public TemporaryFile {
-public:
-    Win32TemporaryFile(std::wstring path, UniqueFile file)
-        : path_(std::move(path)), file_(std::move(file)) {}
-    ~Win32TemporaryFile() override {
-        if (!committed_) {
-            file_.reset();
-            ::DeleteFileW(path_.c_str());
-        }
-    }
-    void Write(const std::string& bytes) override {
-        size_t done = 0;
-        while (done < bytes.size()) {
-            DWORD wrote = 0;
-            if (!::WriteFile(file_.get(), bytes.data() + done,
-                             static_cast<DWORD>(bytes.size() - done), &wrote, nullptr))
-                throw LastErrorFailure(path_);
-            done += wrote;
-        }
-    }
-    void Commit(const std::wstring& target, bool replaceExisting) override {
-        if (!::FlushFileBuffers(file_.get())) throw LastErrorFailure(path_);
-        file_.reset();
-        MoveInOneStep(path_, target, replaceExisting);
-        committed_ = true;
-    }
-
-private:
-    std::wstring path_;
-    UniqueFile file_;
-    bool committed_ = false;
-};
-
-}  // namespace
-
-std::unique_ptr<TemporaryFile> Win32Platform::CreateTemporaryFile(const std::wstring& folder) {
-    // GetTempFileNameW creates the file under a fresh name; it is then
-    // opened exclusively for writing.
-    std::vector<wchar_t> name(MAX_PATH + 1);
-    if (!::GetTempFileNameW(folder.c_str(), L"TWK", 0, name.data()))
-        throw LastErrorFailure(folder);
-    std::wstring path(name.data());
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        const Failure failure = LastErrorFailure(path);
-        ::DeleteFileW(path.c_str());
-        throw failure;
-    }
-    return std::make_unique<Win32TemporaryFile>(std::move(path), std::move(file));
+std::vector<std::wstring> Win32Platform::NamesIn(const std::wstring& folder) {
+    return NamesInFolder(folder);
 }
 
-void Win32Platform::MoveReplacing(const std::wstring& source, const std::wstring& target) {
-    MoveInOneStep(source, target, true);
-}
+std::unique_ptr<RunLock> Win32Platform::LockRun() { return AcquireRunLock(); }
 
 void Win32Platform::CreateFolder(const std::wstring& path) {
     if (!::CreateDirectoryW(path.c_str(), nullptr)) throw LastErrorFailure(path);
-}
-
-void Win32Platform::RemoveFile(const std::wstring& path) {
-    if (!::DeleteFileW(path.c_str())) throw LastErrorFailure(path);
 }
 
 std::optional<FileVersion> Win32Platform::ProductVersion(const std::wstring& path) {

@@ -20,11 +20,13 @@ public:
 
     int ShowMessage(const std::wstring& text, unsigned style) override;
     std::unique_ptr<FileSystemObject> NewFileSystemObject() override;
-    std::optional<std::string> ReadFileForReplace(const std::wstring& path) override;
-    std::unique_ptr<TemporaryFile> CreateTemporaryFile(const std::wstring& folder) override;
-    void MoveReplacing(const std::wstring& source, const std::wstring& target) override;
+    PathFacts Inspect(const std::wstring& path) override;
+    std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path) override;
+    std::unique_ptr<ExistingFile> OpenExistingFile(const std::wstring& path) override;
+    std::unique_ptr<TemporaryFile> CreateNewFile(const std::wstring& path) override;
+    std::vector<std::wstring> NamesIn(const std::wstring& folder) override;
     void CreateFolder(const std::wstring& path) override;
-    void RemoveFile(const std::wstring& path) override;
+    std::unique_ptr<RunLock> LockRun() override;
     std::optional<FileVersion> ProductVersion(const std::wstring& path) override;
     std::string ToAnsi(const std::wstring& text) override;
     bool SamePath(const std::wstring& a, const std::wstring& b) override;

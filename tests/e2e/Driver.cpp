@@ -1,6 +1,7 @@
 #include "tests/e2e/Driver.h"
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -119,14 +120,16 @@ std::vector<std::pair<std::wstring, std::string>> Snapshot(const std::wstring& r
 }
 
 void RemoveBrowser() {
-    RemoveTree(DefaultFolder);
-    ASSERT_FALSE(IsFolder(DefaultFolder)) << "the browser folder could not be cleared";
+    for (const std::wstring& folder : {DefaultFolder, X86Folder}) {
+        RemoveTree(folder);
+        ASSERT_FALSE(IsFolder(folder)) << "could not clear " << testing::PrintToString(folder);
+    }
 }
 
-void LayOutBrowser() {
+void LayOutBrowser(const std::wstring& folder) {
     RemoveBrowser();
-    MakeFolders(ProfileFolder);
-    WriteBytes(DefaultFolder + L"firefox.exe", "MZ stand-in");
+    MakeFolders(folder + L"defaults\\profile");
+    WriteBytes(folder + L"firefox.exe", "MZ stand-in");
 }
 
 std::wstring DriverFolder() {
@@ -208,17 +211,17 @@ std::vector<HWND> TopLevelWindows(DWORD processId, const wchar_t* className) {
 
 constexpr int MessageTextId = 0xFFFF;
 
-// Starts tarnwick.exe with `arguments`, in a working folder of its own so
+// Starts the program with `arguments`, in a working folder of its own so
 // that a stray relative write shows. The thread handle is closed.
 bool StartTarnwick(const std::wstring& arguments, STARTUPINFOW& startup, bool inheritHandles,
                    PROCESS_INFORMATION& info) {
-    const std::wstring exe = DriverFolder() + L"tarnwick.exe";
+    const std::wstring exe = ProgramPath();
     const std::wstring workingFolder = L"C:\\tarnwick-cwd";
     ::CreateDirectoryW(workingFolder.c_str(), nullptr);
     std::wstring commandLine = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, inheritHandles, 0,
                           nullptr, workingFolder.c_str(), &startup, &info)) {
-        ADD_FAILURE() << "could not start tarnwick.exe: error " << ::GetLastError();
+        ADD_FAILURE() << "could not start " << testing::PrintToString(exe) << ": error " << ::GetLastError();
         return false;
     }
     ::CloseHandle(info.hThread);
@@ -227,54 +230,103 @@ bool StartTarnwick(const std::wstring& arguments, STARTUPINFOW& startup, bool in
 
 }  // namespace
 
-SwitchedRun RunSwitched(const std::wstring& arguments, std::chrono::milliseconds timeout) {
-    SwitchedRun run;
-    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-    HANDLE reader = nullptr, writer = nullptr;
-    if (!::CreatePipe(&reader, &writer, &inheritable, 0)) {
-        ADD_FAILURE() << "no pipe";
-        return run;
-    }
-    ::SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = writer;
-    PROCESS_INFORMATION info{};
-    const bool started = StartTarnwick(arguments, startup, true, info);
-    ::CloseHandle(writer);
-    if (!started) {
-        ::CloseHandle(reader);
-        return run;
+std::wstring ProgramPath() {
+    wchar_t path[MAX_PATH] = {};
+    if (::GetEnvironmentVariableW(L"TARNWICK_EXE", path, MAX_PATH)) return path;
+    return DriverFolder() + L"tarnwick.exe";
+}
+
+std::vector<SwitchedRun> RunSwitchedTogether(const std::vector<std::wstring>& arguments,
+                                             std::chrono::milliseconds timeout) {
+    struct Started {
+        HANDLE process = nullptr;
+        DWORD processId = 0;
+        HANDLE reader = nullptr;
+    };
+    std::vector<SwitchedRun> runs(arguments.size());
+    std::vector<Started> started(arguments.size());
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+        HANDLE writer = nullptr;
+        if (!::CreatePipe(&started[i].reader, &writer, &inheritable, 0)) {
+            ADD_FAILURE() << "no pipe";
+            started[i].reader = nullptr;
+            continue;
+        }
+        ::SetHandleInformation(started[i].reader, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = startup.hStdError = writer;
+        PROCESS_INFORMATION info{};
+        if (StartTarnwick(arguments[i], startup, true, info)) {
+            started[i].process = info.hProcess;
+            started[i].processId = info.dwProcessId;
+        }
+        ::CloseHandle(writer);
     }
     auto drain = [&] {
-        DWORD available = 0;
-        while (::PeekNamedPipe(reader, nullptr, 0, nullptr, &available, nullptr) && available) {
-            std::string chunk(available, '\0');
-            DWORD got = 0;
-            if (!::ReadFile(reader, chunk.data(), available, &got, nullptr) || !got) break;
-            run.output.append(chunk, 0, got);
+        for (size_t i = 0; i < started.size(); ++i) {
+            DWORD available = 0;
+            while (started[i].reader &&
+                   ::PeekNamedPipe(started[i].reader, nullptr, 0, nullptr, &available, nullptr) &&
+                   available) {
+                std::string chunk(available, '\0');
+                DWORD got = 0;
+                if (!::ReadFile(started[i].reader, chunk.data(), available, &got, nullptr) || !got) break;
+                runs[i].output.append(chunk, 0, got);
+            }
         }
     };
+    auto running = [&](size_t i) {
+        return started[i].process && ::WaitForSingleObject(started[i].process, 0) == WAIT_TIMEOUT;
+    };
     const auto end = std::chrono::steady_clock::now() + timeout;
-    while (::WaitForSingleObject(info.hProcess, 10) == WAIT_TIMEOUT &&
-           std::chrono::steady_clock::now() < end) {
-        if (!TopLevelWindows(info.dwProcessId, nullptr).empty()) run.windowShown = true;
+    for (bool any = true; any && std::chrono::steady_clock::now() < end;) {
+        any = false;
+        for (size_t i = 0; i < started.size(); ++i) {
+            if (!running(i)) continue;
+            any = true;
+            if (!TopLevelWindows(started[i].processId, nullptr).empty()) runs[i].windowShown = true;
+        }
         drain();
+        if (any) ::Sleep(10);
     }
-    if (!TopLevelWindows(info.dwProcessId, nullptr).empty()) run.windowShown = true;
-    if (::WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        ::GetExitCodeProcess(info.hProcess, &code);
-        run.exitCode = code;
-    } else {
-        ::TerminateProcess(info.hProcess, 99);
-        ::WaitForSingleObject(info.hProcess, 10000);
+    for (size_t i = 0; i < started.size(); ++i) {
+        if (!started[i].process) continue;
+        if (!TopLevelWindows(started[i].processId, nullptr).empty()) runs[i].windowShown = true;
+        if (running(i)) {
+            ::TerminateProcess(started[i].process, 99);
+            ::WaitForSingleObject(started[i].process, 10000);
+        } else {
+            DWORD code = 0;
+            ::GetExitCodeProcess(started[i].process, &code);
+            runs[i].exitCode = code;
+        }
     }
     drain();
-    ::CloseHandle(reader);
-    ::CloseHandle(info.hProcess);
-    return run;
+    for (const Started& s : started) {
+        if (s.reader) ::CloseHandle(s.reader);
+        if (s.process) ::CloseHandle(s.process);
+    }
+    return runs;
+}
+
+SwitchedRun RunSwitched(const std::wstring& arguments, std::chrono::milliseconds timeout) {
+    return RunSwitchedTogether({arguments}, timeout).front();
+}
+
+std::vector<std::wstring> ModulesOf(DWORD processId) {
+    std::vector<std::wstring> names;
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, processId);
+    if (snapshot == INVALID_HANDLE_VALUE) return names;
+    MODULEENTRY32W module{};
+    module.dwSize = sizeof module;
+    for (BOOL more = ::Module32FirstW(snapshot, &module); more; more = ::Module32NextW(snapshot, &module))
+        names.push_back(module.szModule);
+    ::CloseHandle(snapshot);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 App::App() {

@@ -22,7 +22,13 @@ inline const std::wstring MarkerFolder = L"C:\\Program Files\\Mozilla Firefox\\i
 inline const std::wstring ProfileFolder = L"C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\";
 inline const std::wstring PrefsFile =
     L"C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js";
-inline const std::wstring BackupFile = PrefsFile + L".tarnwick-original";
+inline const std::wstring DefaultsFolder = L"C:\\Program Files\\Mozilla Firefox\\defaults\\";
+inline const std::wstring BackupFile = DefaultsFolder + L"user.js.tarnwick-original";
+// Where versions before this one kept it.
+inline const std::wstring EarlierBackupFile = PrefsFile + L".tarnwick-original";
+inline const std::wstring X86Folder = L"C:\\Program Files (x86)\\Mozilla Firefox\\";
+inline const std::wstring X86MarkerFolder = X86Folder + L"i386";
+inline const std::wstring X86PrefsFile = X86Folder + L"defaults\\profile\\user.js";
 
 inline const std::string& PayloadFile = tarnwick::expected::ExpectedPreferenceFile;
 
@@ -36,10 +42,12 @@ bool IsFile(const std::wstring& path);
 void SetReadOnly(const std::wstring& path, bool readOnly);
 // Every file and folder below `root` with its content, for "left as it was".
 std::vector<std::pair<std::wstring, std::string>> Snapshot(const std::wstring& root);
-// The browser folder laid out fresh: the program folder with defaults\profile.
-void LayOutBrowser();
-void RemoveBrowser();
+// A browser folder laid out fresh, with defaults\profile, and no other.
+void LayOutBrowser(const std::wstring& folder = DefaultFolder);
+void RemoveBrowser();  // both the default and the 32-bit browser's folder
 std::wstring DriverFolder();  // where this driver (and tarnwick.exe) lives
+// The program under test: TARNWICK_EXE when set, else tarnwick.exe beside the driver.
+std::wstring ProgramPath();
 std::wstring RigFile(const std::wstring& name);  // a file in the rig's folder, as a Windows path
 
 // ---- windows ----
@@ -116,6 +124,12 @@ struct SwitchedRun {
     bool windowShown = false;
 };
 SwitchedRun RunSwitched(const std::wstring& arguments, std::chrono::milliseconds timeout = 20s);
+// Several runs started together, each with its own arguments.
+std::vector<SwitchedRun> RunSwitchedTogether(const std::vector<std::wstring>& arguments,
+                                             std::chrono::milliseconds timeout = 90s);
+
+// The names of the modules loaded in a process.
+std::vector<std::wstring> ModulesOf(DWORD processId);
 
 // Pixels of a rectangle of the screen, top-down rows of 0x00RRGGBB.
 struct Capture {

@@ -112,6 +112,12 @@ std::vector<std::wstring> TempFilesIn(const std::wstring& folder) {
     return names;
 }
 
+// Nothing a write left behind, where the program writes or earlier ones did.
+void ExpectNoTemporaryFiles(const std::wstring& folder = DefaultFolder) {
+    EXPECT_EQ(TempFilesIn(folder + L"defaults\\"), std::vector<std::wstring>{});
+    EXPECT_EQ(TempFilesIn(folder + L"defaults\\profile\\"), std::vector<std::wstring>{});
+}
+
 void ExpectPayloadAt(const std::wstring& path) {
     const auto bytes = ReadBytes(path);
     ASSERT_TRUE(bytes.has_value()) << "no file at " << testing::PrintToString(path);
@@ -184,7 +190,30 @@ void MakeLinuxLink(const std::wstring& link, const std::wstring& target) {
     const std::string at = LinuxPath(link);
     ASSERT_FALSE(from.empty() || at.empty()) << "no Linux path for the link";
     ASSERT_TRUE(StartLinux(L"/bin/ln -s \"" + Wide(from) + L"\" \"" + Wide(at) + L"\""));
-    ASSERT_TRUE(WaitUntil([&] { return IsLink(link); })) << "the link did not appear";
+    // Wine marks only a link to a folder as one; a link to a file shows as
+    // the file it leads to.
+    ASSERT_TRUE(WaitUntil([&] { return ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+        << "the link did not appear";
+}
+
+// Whether opening `path` lands somewhere else than at that name in its
+// folder: a link to a file, as Wine shows one.
+bool LeadsElsewhere(const std::wstring& path) {
+    auto finalPath = [](const std::wstring& at) {
+        HANDLE handle = ::CreateFileW(at.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        wchar_t name[1024] = {};
+        if (handle != INVALID_HANDLE_VALUE) {
+            ::GetFinalPathNameByHandleW(handle, name, 1024, FILE_NAME_NORMALIZED);
+            ::CloseHandle(handle);
+        }
+        return std::wstring(name);
+    };
+    const size_t slash = path.find_last_of(L'\\');
+    const std::wstring opened = finalPath(path);
+    const std::wstring expected = finalPath(path.substr(0, slash)) + path.substr(slash);
+    return !opened.empty() && ::CompareStringOrdinal(opened.c_str(), -1, expected.c_str(), -1, TRUE) != CSTR_EQUAL;
 }
 
 void RemoveLinuxLink(const std::wstring& link) {
@@ -209,12 +238,27 @@ void RemoveLinksBelow(const std::wstring& folder) {
     } while (::FindNextFileW(find, &entry));
     ::FindClose(find);
     for (const auto& [path, attributes] : children) {
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || LeadsElsewhere(path)) {
             RemoveLinuxLink(path);
         } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             RemoveLinksBelow(path);
         }
     }
+}
+
+// A file of somebody else's that user.js is made to lead to.
+const std::wstring SecretFile = L"C:\\Browsers\\secret.txt";
+void LinkPrefsToASecret() {
+    MakeFolders(L"C:\\Browsers");
+    WriteBytes(SecretFile, "not for the browser's profiles");
+    MakeLinuxLink(PrefsFile, SecretFile);
+}
+// defaults\profile made a link to a folder elsewhere.
+void LinkProfileElsewhere() {
+    MakeFolders(L"C:\\Browsers\\Elsewhere");
+    WriteBytes(L"C:\\Browsers\\Elsewhere\\user.js", "somebody's own");
+    RemoveTree(ProfileFolder);
+    MakeLinuxLink(DefaultFolder + L"defaults\\profile", L"C:\\Browsers\\Elsewhere");
 }
 
 // ---- fixtures ----
@@ -315,7 +359,7 @@ TEST_P(PatchApplies, WritesThePayloadKeepsTheOriginalOnceAndMarksTheFolder) {
     ExpectPayloadAt(PrefsFile);
     EXPECT_EQ(ReadBytes(BackupFile), c.backupAfter);
     EXPECT_TRUE(IsFolder(MarkerFolder));
-    EXPECT_EQ(TempFilesIn(ProfileFolder), std::vector<std::wstring>{});
+    ExpectNoTemporaryFiles();
     EXPECT_EQ(Snapshot(WorkingFolder), Tree{}) << "something was written to the working folder";
     EXPECT_EQ(CaptionOnNextStart(), L"Undo Patch");
 }
@@ -358,7 +402,7 @@ TEST_F(Patch, ThenUndoPutsTheEarlierFileBack) {
     EXPECT_EQ(ReadBytes(PrefsFile), EarlierPrefs);
     EXPECT_FALSE(IsFile(BackupFile));
     EXPECT_FALSE(IsFolder(MarkerFolder));
-    EXPECT_EQ(TempFilesIn(ProfileFolder), std::vector<std::wstring>{});
+    ExpectNoTemporaryFiles();
 }
 
 // ---- applying refused: the folder is left exactly as it was ----
@@ -415,6 +459,9 @@ INSTANTIATE_TEST_SUITE_P(
                         WriteBytes(DefaultFolder + L"defaults\\profile", "not a folder");
                     },
                     false},
+        // A link where user.js belongs is never followed: nothing is read
+        // through it into a copy, nothing is written through it.
+        RefusedCase{"PrefsIsALink", [] { LinkPrefsToASecret(); }, false},
         // The copy of the earlier file cannot be put in place: both new
         // files are dropped again, and user.js keeps its bytes.
         RefusedCase{"BackupNameTakenByAFolder",
@@ -434,7 +481,7 @@ TEST_F(Patch, MarkerNameTakenByAFileWritesThePayloadThenAsksToLookAgain) {
     EXPECT_TRUE(IsFile(MarkerFolder));
     EXPECT_EQ(ReadBytes(MarkerFolder), std::optional<std::string>("not a folder"));
     EXPECT_FALSE(IsFile(BackupFile));
-    EXPECT_EQ(TempFilesIn(ProfileFolder), std::vector<std::wstring>{});
+    ExpectNoTemporaryFiles();
 }
 
 // Looking again may land on the default folder after all, named in other
@@ -457,7 +504,7 @@ TEST_F(Patch, LookingAgainAtTheDefaultFolderInOtherCaseMarksIt) {
     }
     ExpectPayloadAt(PrefsFile);
     EXPECT_TRUE(IsFolder(MarkerFolder));
-    EXPECT_EQ(TempFilesIn(ProfileFolder), std::vector<std::wstring>{});
+    ExpectNoTemporaryFiles();
 }
 
 // ---- the browser's version, read from its program file ----
@@ -503,7 +550,7 @@ TEST_P(PatchVersion, NamesABrowserThatWouldIgnoreTheTweakBeforeWritingAnything) 
     } else {
         EXPECT_EQ(Snapshot(DefaultFolder), before) << "no file, no copy, no marker, no temp file";
     }
-    EXPECT_EQ(TempFilesIn(ProfileFolder), std::vector<std::wstring>{});
+    ExpectNoTemporaryFiles();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -558,7 +605,7 @@ TEST_P(UndoRemoves, TheMarkerAndPutsBackWhatWasThere) {
     EXPECT_EQ(ReadBytes(PrefsFile), c.prefsAfter);
     EXPECT_FALSE(IsFile(BackupFile));
     EXPECT_TRUE(IsFile(DefaultFolder + L"firefox.exe")) << "undo reached outside the marker";
-    EXPECT_EQ(TempFilesIn(ProfileFolder), std::vector<std::wstring>{});
+    ExpectNoTemporaryFiles();
     EXPECT_EQ(Snapshot(WorkingFolder), Tree{});
     EXPECT_EQ(CaptionOnNextStart(), L"Patch");
 }
@@ -627,14 +674,15 @@ TEST_F(Undo, LeavesWhatALinkInTheMarkerPointsAt) {
         ASSERT_NO_FATAL_FAILURE(ConfirmUndo(app));
         const Box after = app.NextBox();
         if (after.text.rfind(RunTimeErrorStart, 0) == 0) {
-            // Wine cannot remove a link through Win32, so the undo stops at it.
+            // Wine cannot remove a link through Win32, so the undo stops at
+            // it, with the file already gone and the marker still there.
             std::cout << "[ note     ] undo through a link: "
                       << testing::PrintToString(after.text) << "\n";
             EXPECT_EQ(after.title, L"Tarnwick");
             app.Press(after, IDOK);
             ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 1));
             EXPECT_TRUE(IsLink(link));
-            ExpectPayloadAt(PrefsFile);
+            EXPECT_FALSE(IsFile(PrefsFile));
         } else {
             EXPECT_EQ(after.text, RemovedBox.text);
             app.Press(after, IDOK);
@@ -738,7 +786,8 @@ INSTANTIATE_TEST_SUITE_P(
         SwitchedCase{"NotUnderstood", nullptr, L"/patch /frobnicate", 2,
                      "Unknown switch /frobnicate.\r\n\r\nUsage: tarnwick.exe /patch", SwitchedCase::Unchanged},
         SwitchedCase{"NoBrowser", [] { RemoveBrowser(); }, L"/patch", 3,
-                     "No browser in C:\\Program Files\\Mozilla Firefox\\. Give its folder with /folder.",
+                     "No browser in C:\\Program Files\\Mozilla Firefox\\ or C:\\Program Files (x86)\\Mozilla "
+                     "Firefox\\. Give its folder with /folder.",
                      SwitchedCase::Unchanged},
         SwitchedCase{"FolderWithoutBrowser", [] { RemoveBrowser(); MakeFolders(Browsers + L"\\Empty"); },
                      L"/patch /folder C:\\Browsers\\Empty", 3,
@@ -753,8 +802,202 @@ INSTANTIATE_TEST_SUITE_P(
                      SwitchedCase::Unchanged},
         SwitchedCase{"Forced", [] { CopyStandIn(L"46.0", DefaultFolder); }, L"/patch /force", 0,
                      "Patched:", SwitchedCase::PatchedHere},
-        SwitchedCase{"Help", nullptr, L"/?", 0, "Usage: tarnwick.exe /patch", SwitchedCase::Unchanged}),
+        SwitchedCase{"Help", nullptr, L"/?", 0, "Usage: tarnwick.exe /patch", SwitchedCase::Unchanged},
+        SwitchedCase{"DevicePath", FoxOnly, L"/patch /folder \\\\?\\C:\\Browsers\\Fox", 2,
+                     "/folder: give the folder as a drive or network path", SwitchedCase::Unchanged},
+        // Links below the browser's folder are refused, and named.
+        SwitchedCase{"ProfileIsALink", LinkProfileElsewhere, L"/patch", 1,
+                     "Run-time error 4395: This is a link, and Tarnwick follows no link below the "
+                     "browser's folder. C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\\r\n",
+                     SwitchedCase::Unchanged},
+        SwitchedCase{"PrefsIsALink", LinkPrefsToASecret, L"/patch", 1,
+                     "Run-time error 4395: This is a link, and Tarnwick follows no link below the "
+                     "browser's folder. C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js\r\n",
+                     SwitchedCase::Unchanged}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Undo that cannot put the file right keeps the marker, so the next one
+// finishes the job.
+TEST_F(Undo, OverAReadOnlyUserJsFailsKeepingTheMarkerAndTheNextUndoFinishes) {
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(BackupFile, EarlierPrefs));
+    ASSERT_NO_FATAL_FAILURE(SetReadOnly(PrefsFile, true));
+    const Tree before = Snapshot(DefaultFolder);
+    const SwitchedRun refused = RunSwitched(L"/undo");
+    std::cout << "[ output   ] /undo over a read-only user.js -> "
+              << (refused.exitCode ? static_cast<long>(*refused.exitCode) : -1L) << ": " << refused.output;
+    EXPECT_EQ(refused.exitCode, std::optional<DWORD>(1));
+    EXPECT_EQ(refused.output.substr(0, 18), "Run-time error 5: ");
+    EXPECT_EQ(Snapshot(DefaultFolder), before) << "the marker, user.js and the kept original stay";
+
+    ASSERT_NO_FATAL_FAILURE(SetReadOnly(PrefsFile, false));
+    const SwitchedRun finished = RunSwitched(L"/undo");
+    EXPECT_EQ(finished.exitCode, std::optional<DWORD>(0)) << finished.output;
+    EXPECT_EQ(ReadBytes(PrefsFile), EarlierPrefs);
+    EXPECT_FALSE(IsFile(BackupFile));
+    EXPECT_FALSE(IsFolder(MarkerFolder));
+}
+
+// Deployment tools start runs together: each succeeds, and after every
+// round the folder is whole, patched or not, with nothing left over.
+TEST_F(Patch, RunsAtOnceAllSucceedAndLeaveTheFolderWhole) {
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(PrefsFile, EarlierPrefs));
+    const Tree unpatched = Snapshot(DefaultFolder);
+    const Tree patched = With(With(With(Without(unpatched, PrefsFile), PrefsFile, PayloadFile),
+                                   BackupFile, EarlierPrefs),
+                              MarkerFolder, "<folder>");
+    int patchedRounds = 0;
+    constexpr int Rounds = 8;
+    for (int round = 0; round < Rounds; ++round) {
+        const auto runs = RunSwitchedTogether({L"/patch", L"/undo", L"/patch", L"/undo"});
+        for (const SwitchedRun& run : runs) {
+            EXPECT_EQ(run.exitCode, std::optional<DWORD>(0)) << "round " << round << ": " << run.output;
+            EXPECT_FALSE(run.windowShown);
+        }
+        const Tree now = Snapshot(DefaultFolder);
+        EXPECT_TRUE(now == unpatched || now == patched) << "round " << round;
+        patchedRounds += now == patched;
+    }
+    std::cout << "[ note     ] " << Rounds << " rounds of four runs at once: " << patchedRounds
+              << " ended patched, " << Rounds - patchedRounds << " not\n";
+    EXPECT_EQ(Snapshot(WorkingFolder), Tree{});
+}
+
+// ---- the 32-bit browser, in Program Files (x86) on 64-bit Windows ----
+
+// A version 45 browser there, with a user.js of its own, and none in the
+// default folder.
+class X86 : public PatchRun {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(PatchRun::SetUp());
+        ASSERT_NO_FATAL_FAILURE(LayOutBrowser(X86Folder));
+        ASSERT_NO_FATAL_FAILURE(CopyStandIn(L"45.0.2", X86Folder));
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(X86PrefsFile, EarlierPrefs));
+    }
+};
+
+TEST_F(X86, IsPatchedWithoutAQuestionAndUndoneToWhatWasThere) {
+    const Tree before = Snapshot(X86Folder);
+    ASSERT_NO_FATAL_FAILURE(ClickAndAnswer(L"Patch", CompleteBox, IDOK));
+    ExpectPayloadAt(X86PrefsFile);
+    EXPECT_TRUE(IsFolder(X86MarkerFolder));
+    EXPECT_FALSE(IsFolder(DefaultFolder));
+    EXPECT_EQ(CaptionOnNextStart(), L"Undo Patch");
+    {
+        App app;
+        ASSERT_TRUE(app.Window());
+        EXPECT_EQ(TextOf(app.Label2()), L"Simply Click The Undo Patch Button and this tweak will be uninstalled.");
+        app.ClickButton();
+        app.Press(ExpectBox(app, ConfirmUndoBox), IDYES);
+        app.Press(ExpectBox(app, RemovedBox), IDOK);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    EXPECT_EQ(Snapshot(X86Folder), before) << "the earlier user.js back, and nothing else";
+    EXPECT_FALSE(IsFolder(DefaultFolder));
+}
+
+TEST_F(X86, UnattendedPatchPatchAgainAndUndo) {
+    const Tree before = Snapshot(X86Folder);
+    const std::pair<const wchar_t*, std::string> runs[] = {
+        {L"/patch", "Patched: C:\\Program Files (x86)\\Mozilla Firefox\\defaults\\profile\\user.js is written.\r\n"},
+        {L"/patch", "Already patched: C:\\Program Files (x86)\\Mozilla Firefox\\i386 exists. Nothing was changed.\r\n"},
+        {L"/undo", "Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n"}};
+    for (const auto& [arguments, output] : runs) {
+        const SwitchedRun run = RunSwitched(arguments);
+        std::cout << "[ output   ] tarnwick.exe " << testing::PrintToString(std::wstring(arguments)) << " -> "
+                  << (run.exitCode ? static_cast<long>(*run.exitCode) : -1L) << ": " << run.output;
+        EXPECT_EQ(run.exitCode, std::optional<DWORD>(0));
+        EXPECT_EQ(run.output, output);
+        EXPECT_FALSE(run.windowShown);
+        if (std::wstring(arguments) == L"/patch") {
+            ExpectPayloadAt(X86PrefsFile);
+            EXPECT_TRUE(IsFolder(X86MarkerFolder));
+        }
+    }
+    EXPECT_EQ(Snapshot(X86Folder), before);
+    EXPECT_FALSE(IsFolder(DefaultFolder));
+}
+
+TEST_F(X86, IsLeftAloneWhenTheDefaultFolderHasABrowserToo) {
+    ASSERT_NO_FATAL_FAILURE(MakeFolders(ProfileFolder));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(DefaultFolder + L"firefox.exe", "MZ stand-in"));
+    const Tree before = Snapshot(X86Folder);
+    ASSERT_NO_FATAL_FAILURE(ClickAndAnswer(L"Patch", CompleteBox, IDOK));
+    ExpectPayloadAt(PrefsFile);
+    EXPECT_TRUE(IsFolder(MarkerFolder));
+    EXPECT_EQ(Snapshot(X86Folder), before);
+}
+
+// ---- libraries planted beside the program ----
+
+// The program run from a folder where a download has left libraries under
+// the names of system ones; Wine is told to prefer such a copy, as Windows
+// does for a library that is not a Known DLL. Each copy writes down that it
+// was loaded. version, uxtheme and msimg32 are left out: Wine's own user32
+// and comctl32 load them before any program code runs, and Windows does not.
+class Planted : public PatchRun {
+protected:
+    const std::wstring Downloads = L"C:\\tarnwick-downloads\\";
+    const std::wstring Log = L"C:\\tarnwick-planted.log";
+    static constexpr const wchar_t* Names[] = {
+        L"dwmapi", L"propsys", L"userenv", L"cryptbase", L"oleacc", L"clbcatq", L"setupapi",
+        L"apphelp", L"windowscodecs", L"shcore", L"profapi", L"cryptsp", L"sspicli", L"wldp",
+        L"ntmarta", L"netapi32", L"wtsapi32", L"dbghelp", L"explorerframe", L"comctl32"};
+
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(PatchRun::SetUp());
+        RemoveTree(Downloads);
+        ::DeleteFileW(Log.c_str());
+        ASSERT_NO_FATAL_FAILURE(MakeFolders(Downloads));
+        ASSERT_TRUE(::CopyFileW(ProgramPath().c_str(), (Downloads + L"tarnwick.exe").c_str(), FALSE));
+        std::wstring overrides;
+        for (const wchar_t* name : Names) {
+            ASSERT_TRUE(::CopyFileW((DriverFolder() + L"planted.dll").c_str(),
+                                    (Downloads + name + L".dll").c_str(), FALSE));
+            overrides += std::wstring(overrides.empty() ? L"" : L",") + name;
+        }
+        wchar_t earlier[1024] = {};
+        ::GetEnvironmentVariableW(L"WINEDLLOVERRIDES", earlier, 1024);
+        earlierOverrides_ = earlier;
+        ::SetEnvironmentVariableW(L"WINEDLLOVERRIDES", (overrides + L"=n,b;" + earlier).c_str());
+        ::SetEnvironmentVariableW(L"TARNWICK_EXE", (Downloads + L"tarnwick.exe").c_str());
+    }
+    void TearDown() override {
+        ::SetEnvironmentVariableW(L"TARNWICK_EXE", nullptr);
+        ::SetEnvironmentVariableW(L"WINEDLLOVERRIDES", earlierOverrides_.c_str());
+        PatchRun::TearDown();
+    }
+    std::string Loaded() const { return ReadBytes(Log).value_or(""); }
+
+private:
+    std::wstring earlierOverrides_;
+};
+
+TEST_F(Planted, LibrariesAreNeverLoadedByTheWindowTheLinkTheDialogOrTheSwitches) {
+    // The copies do write down a load: one loaded here on purpose says so.
+    ::LoadLibraryW((Downloads + L"dwmapi.dll").c_str());
+    ASSERT_NE(Loaded().find("dwmapi.dll"), std::string::npos) << "the planted copy does not report";
+    ::DeleteFileW(Log.c_str());
+
+    ASSERT_NO_FATAL_FAILURE(RemoveBrowser());
+    {
+        App app;
+        ASSERT_TRUE(app.Window());
+        app.ClickPointerAt(app.Label1(), 3, 3);  // the site link
+        app.ClickButton();
+        app.Press(ExpectBox(app, CannotFindBox), IDYES);
+        const Box dialog = ExpectFolderDialog(app);
+        std::cout << "[ modules  ] with the folder dialog open:";
+        for (const std::wstring& module : ModulesOf(app.ProcessId())) std::cout << " " << testing::PrintToString(module);
+        std::cout << "\n";
+        app.Press(dialog, IDCANCEL);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
+    ASSERT_NO_FATAL_FAILURE(LayOutBrowser());
+    EXPECT_EQ(RunSwitched(L"/patch").exitCode, std::optional<DWORD>(0));
+    EXPECT_EQ(RunSwitched(L"/undo").exitCode, std::optional<DWORD>(0));
+    EXPECT_EQ(Loaded(), "") << "planted libraries were loaded";
+}
 
 // ---- the folder dialog ----
 

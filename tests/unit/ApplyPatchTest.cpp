@@ -59,6 +59,16 @@ TEST_F(ApplyPatch, AnEarlierDifferentFileIsKeptOnceAsTheOriginal) {
     EXPECT_TRUE(platform.TemporaryLeftovers().empty());
 }
 
+TEST_F(ApplyPatch, AFolderWhereTheOriginalIsKeptIsNoKeptOriginal) {
+    platform.AddFile(Prefs, Earlier);
+    platform.AddFolder(Backup);
+    platform.Answer(7);
+    EXPECT_TRUE(Apply());
+    EXPECT_EQ(platform.Bytes(Prefs), Earlier);
+    EXPECT_EQ(Count(LookAgain), 1);
+    EXPECT_TRUE(platform.TemporaryLeftovers().empty());
+}
+
 TEST_F(ApplyPatch, AnEarlierIdenticalFileNeedsNoBackup) {
     platform.AddFile(Prefs, PayloadFile);
     Apply();
@@ -127,8 +137,11 @@ TEST_P(ApplyPatchFault, LeavesTheEarlierFileWholeAndAsksToLookAgain) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachStep, ApplyPatchFault,
-    ::testing::Values(Fault{"ReadFileForReplace", 1, false}, Fault{"CreateTemporaryFile", 1, false},
-                      Fault{"Write", 1, false}, Fault{"CreateTemporaryFile", 2, false},
+    ::testing::Values(Fault{"HoldFolder", 1, false}, Fault{"HoldFolder", 2, false},
+                      Fault{"NamesIn", 1, false}, Fault{"OpenExistingFile", 1, false},
+                      Fault{"ReadAll", 1, false}, Fault{"CreateNewFile", 1, false},
+                      Fault{"Write", 1, false}, Fault{"Inspect", 1, false},
+                      Fault{"OpenExistingFile", 2, false}, Fault{"CreateNewFile", 2, false},
                       Fault{"Write", 2, false}, Fault{"Commit", 1, false},
                       Fault{"Commit", 2, true}),
     [](const auto& info) {

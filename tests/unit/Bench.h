@@ -13,8 +13,9 @@ namespace tarnwick::testing {
 inline const std::wstring Default(DefaultFolder);
 inline const std::wstring Marker(MarkerFolder);
 inline const std::wstring Prefs(DefaultPrefsFile);
-inline const std::wstring Backup = Prefs + std::wstring(PrefsBackupSuffix);
 inline const std::wstring Profile = Default + L"defaults\\profile\\";
+inline const std::wstring Backup = Default + L"defaults\\user.js.tarnwick-original";
+inline const std::wstring EarlierBackup = Profile + L"user.js.tarnwick-original";
 
 inline const std::string& PayloadFile = expected::ExpectedPreferenceFile;
 
@@ -28,12 +29,21 @@ inline const std::string LookAgain =
     "box Tarnwick could not find Firefox in this folder, would you like to look again? /52";
 inline const std::string Browse = "browse Please select your FireFox Directory owner=4660";
 
+// A browser folder with its profile defaults folder, and the folders above.
+inline void InstallBrowserIn(FakePlatform& platform, const std::wstring& folder) {
+    for (size_t slash = folder.find(L'\\'); slash != std::wstring::npos;
+         slash = folder.find(L'\\', slash + 1))
+        platform.AddFolder(folder.substr(0, slash + 1));
+    platform.AddFolder(folder + L"defaults\\");
+    platform.AddFolder(folder + L"defaults\\profile\\");
+}
+
 // A window of its own on a platform of its own, for table cases that each
 // need a fresh world.
 struct FreshForm {
     FakePlatform platform;
     FakeWindow window;
-    FakeControl command1, text1, label2, label1;
+    FakeControl command1{L"Patch"}, text1{std::wstring(PreferencePayload)}, label2, label1;
     Form1 form{platform, Form1Controls{window, command1, text1, label2, label1}};
 };
 
@@ -49,17 +59,21 @@ protected:
     Form1 form{platform, Form1Controls{window, command1, text1, label2, label1}};
 
     // The browser in its default folder, with its profile defaults folder.
-    void InstallBrowser() {
-        platform.AddFolder(L"C:\\");
-        platform.AddFolder(L"C:\\Program Files\\");
-        platform.AddFolder(Default);
-        platform.AddFolder(Default + L"defaults\\");
-        platform.AddFolder(Profile);
-    }
-    void InstallBrowserAt(const std::wstring& folder) {
-        platform.AddFolder(folder);
-        platform.AddFolder(folder + L"defaults\\");
-        platform.AddFolder(folder + L"defaults\\profile\\");
+    void InstallBrowser() { InstallBrowserIn(platform, Default); }
+    void InstallBrowserAt(const std::wstring& folder) { InstallBrowserIn(platform, folder); }
+
+    // The log without the questions to the file system: what was asked of
+    // the user, and what was changed.
+    std::vector<std::string> Changes() const {
+        std::vector<std::string> changes;
+        for (const std::string& entry : platform.log)
+            for (const char* kind : {"box ", "browse ", "lock", "mkdir ", "rmdir ", "rm ", "move ",
+                                     "commit ", "end"})
+                if (entry.rfind(kind, 0) == 0) {
+                    changes.push_back(entry);
+                    break;
+                }
+        return changes;
     }
 
     // Runs a click; true when the program was ended by it.

@@ -2,16 +2,21 @@
 
 // A scripted platform for the handlers: an in-memory file system that can
 // be told to fail at any step, scripted answers for every box and dialog,
-// and a log of what was asked in which order.
+// and a log of what was asked in which order. Its run lock can hold up a
+// second run on a thread of its own, one step at a time, and a run can be
+// killed at any step.
 
 #include <algorithm>
+#include <condition_variable>
 #include <cwctype>
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
-#include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/Controls.h"
@@ -24,8 +29,14 @@ struct Node {
     bool folder = false;
     std::string bytes;
     bool readOnly = false;
+    bool link = false;   // a reparse point, opened as itself
+    unsigned names = 1;  // hard links
     bool operator==(const Node&) const = default;
 };
+
+// Thrown at a kill point: the process is gone, and nothing of it runs any
+// more, not even the destructors that would tidy up.
+struct Killed {};
 
 class FakePlatform;
 
@@ -35,9 +46,34 @@ public:
     bool FolderExists(const std::wstring& path) override;
     bool FileExists(const std::wstring& path) override;
     void DeleteFolder(const std::wstring& path, bool force) override;
+    void CheckDeleteFolder(const std::wstring& path, bool force) override;
 
 private:
     FakePlatform& platform_;
+};
+
+class FakeHeldFolder : public HeldFolder {
+public:
+    explicit FakeHeldFolder(PathFacts facts) : facts_(facts) {}
+    const PathFacts& Facts() const override { return facts_; }
+
+private:
+    PathFacts facts_;
+};
+
+class FakeExistingFile : public ExistingFile {
+public:
+    FakeExistingFile(FakePlatform& platform, std::wstring path, PathFacts facts)
+        : platform_(platform), path_(std::move(path)), facts_(facts) {}
+    const PathFacts& Facts() const override { return facts_; }
+    std::string ReadAll() override;
+    void MoveOnto(const std::wstring& target) override;
+    void Remove() override;
+
+private:
+    FakePlatform& platform_;
+    std::wstring path_;
+    PathFacts facts_;
 };
 
 class FakeTemporaryFile : public TemporaryFile {
@@ -54,6 +90,15 @@ private:
     bool committed_ = false;
 };
 
+class FakeRunLock : public RunLock {
+public:
+    explicit FakeRunLock(FakePlatform& platform) : platform_(platform) {}
+    ~FakeRunLock() override;
+
+private:
+    FakePlatform& platform_;
+};
+
 class FakePlatform : public Platform {
 public:
     // ---- what the test sets up ----
@@ -62,16 +107,25 @@ public:
         files[Key(path)] = Node{false, std::move(bytes), readOnly};
     }
     // The nth (1-based) call of `operation` raises a failure.
-    void FailAt(const std::string& operation, int nth = 1) { failures[operation].insert(nth); }
+    void FailAt(const std::string& operation, int nth = 1, long code = FailureCode::AccessDenied) {
+        failures[operation][nth] = code;
+    }
     void Answer(int button) { answers.push_back(button); }
     void SetVersion(const std::wstring& file, FileVersion version) { versions[Key(file)] = version; }
     void Choose(std::optional<std::wstring> buffer) { dialogAnswers.push_back(std::move(buffer)); }
+    // The run is killed at its nth step from now on (1-based), before that
+    // step does anything.
+    void KillAt(int step) {
+        killAt_ = step;
+        steps_ = 0;
+    }
 
     // ---- what the test reads back ----
     std::vector<std::string> log;
     std::map<std::wstring, Node> files;
     std::vector<std::wstring> openedAddresses;
     int fileSystemObjectsMade = 0;
+    bool killed = false;
 
     bool Has(const std::wstring& path) const { return files.count(Key(path)) != 0; }
     bool HasFolder(const std::wstring& path) const {
@@ -87,7 +141,7 @@ public:
     std::vector<std::wstring> TemporaryLeftovers() const {
         std::vector<std::wstring> found;
         for (const auto& [path, node] : files)
-            if (path.find(L"~TWK") != std::wstring::npos) found.push_back(path);
+            if (path.find(L".tmp") != std::wstring::npos) found.push_back(path);
         return found;
     }
 
@@ -104,24 +158,38 @@ public:
         ++fileSystemObjectsMade;
         return std::make_unique<FakeFileSystemObject>(*this);
     }
-    std::optional<std::string> ReadFileForReplace(const std::wstring& path) override {
-        Step("ReadFileForReplace", "read " + Narrow(path));
-        RequireParentFolder(path);
-        auto it = files.find(Key(path));
-        if (it == files.end()) return std::nullopt;
-        if (it->second.folder || it->second.readOnly) Fail(FailureCode::AccessDenied);
-        return it->second.bytes;
+    PathFacts Inspect(const std::wstring& path) override {
+        Step("Inspect", "facts? " + Narrow(path));
+        return FactsOf(path);
     }
-    std::unique_ptr<TemporaryFile> CreateTemporaryFile(const std::wstring& folder) override {
-        Step("CreateTemporaryFile", "temp " + Narrow(folder));
-        if (!HasFolder(folder)) Fail(FailureCode::PathNotFound);
-        std::wstring path = folder + L"~TWK" + std::to_wstring(++temporaryCount) + L".tmp";
+    std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path) override {
+        Step("HoldFolder", "hold " + Narrow(path));
+        if (!Has(path)) return nullptr;
+        return std::make_unique<FakeHeldFolder>(FactsOf(path));
+    }
+    std::unique_ptr<ExistingFile> OpenExistingFile(const std::wstring& path) override {
+        Step("OpenExistingFile", "open " + Narrow(path));
+        auto it = files.find(Key(path));
+        if (it == files.end()) return nullptr;
+        if (!it->second.link && (it->second.folder || it->second.readOnly))
+            Fail(FailureCode::AccessDenied);
+        return std::make_unique<FakeExistingFile>(*this, path, FactsOf(path));
+    }
+    std::unique_ptr<TemporaryFile> CreateNewFile(const std::wstring& path) override {
+        Step("CreateNewFile", "new " + Narrow(path));
+        RequireParentFolder(path);
+        if (Has(path)) Fail(FailureCode::FileAlreadyExists);
         AddFile(path, "");
         return std::make_unique<FakeTemporaryFile>(*this, path);
     }
-    void MoveReplacing(const std::wstring& source, const std::wstring& target) override {
-        Step("MoveReplacing", "move " + Narrow(source) + " > " + Narrow(target));
-        Move(source, target, true);
+    std::vector<std::wstring> NamesIn(const std::wstring& folder) override {
+        Step("NamesIn", "list " + Narrow(folder));
+        std::vector<std::wstring> names;
+        const std::wstring prefix = Key(folder) + L"\\";
+        for (const auto& [key, node] : files)
+            if (key.rfind(prefix, 0) == 0 && key.find(L'\\', prefix.size()) == std::wstring::npos)
+                names.push_back(key.substr(prefix.size()));
+        return names;
     }
     void CreateFolder(const std::wstring& path) override {
         Step("CreateFolder", "mkdir " + Narrow(path));
@@ -129,12 +197,18 @@ public:
         RequireParentFolder(path);
         AddFolder(path);
     }
-    void RemoveFile(const std::wstring& path) override {
-        Step("RemoveFile", "rm " + Narrow(path));
-        auto it = files.find(Key(path));
-        if (it == files.end() || it->second.folder) Fail(FailureCode::FileNotFound);
-        if (it->second.readOnly) Fail(FailureCode::AccessDenied);
-        files.erase(it);
+    std::unique_ptr<RunLock> LockRun() override {
+        Step("LockRun", "lock");
+        std::unique_lock<std::mutex> guard(baton_);
+        if (lockOwner_ != 0 && lockOwner_ != runner_) {
+            // Held by the other run: it goes on until it lets go.
+            waiter_ = runner_;
+            const int self = runner_;
+            Pass(guard, lockOwner_);
+            turn_.wait(guard, [&] { return running_ == self && lockOwner_ == 0; });
+        }
+        lockOwner_ = runner_;
+        return std::make_unique<FakeRunLock>(*this);
     }
     std::optional<FileVersion> ProductVersion(const std::wstring& path) override {
         Step("ProductVersion", "version? " + Narrow(path));
@@ -173,6 +247,30 @@ public:
         throw ProgramEnd{};
     }
 
+    // ---- two runs at once ----
+    // Runs `first` here; at its step number `at`, starts `second` on a
+    // thread of its own and lets it run until it ends or waits for the run
+    // lock. Only one of them runs at any moment, so each interleaving is
+    // exactly the one asked for. True when `second` was started.
+    bool Interleave(const std::function<void()>& first, const std::function<void()>& second, int at) {
+        second_ = second;
+        startSecondAt_ = at;
+        firstSteps_ = 0;
+        runner_ = running_ = 1;
+        first();
+        std::unique_lock<std::mutex> guard(baton_);
+        const bool started = other_.joinable();
+        if (started) {
+            // `second` still waits for the lock: it runs now, to its end.
+            if (!secondDone_) Pass(guard, 2);
+            turn_.wait(guard, [&] { return secondDone_; });
+            guard.unlock();
+            other_.join();
+        }
+        runner_ = running_ = 0;
+        return started;
+    }
+
     // ---- used by the fake objects ----
     // Called on every logged step, to change the world between two steps.
     std::function<void(const std::string&)> onStep;
@@ -180,9 +278,15 @@ public:
     void Step(const std::string& operation, const std::string& entry) {
         if (!entry.empty()) log.push_back(entry);
         if (onStep) onStep(entry);
+        if (killAt_ && ++steps_ == killAt_) {
+            killAt_ = 0;
+            killed = true;
+            throw Killed{};
+        }
+        if (runner_ == 1 && ++firstSteps_ == startSecondAt_) StartSecond();
         int n = ++calls[operation];
         auto it = failures.find(operation);
-        if (it != failures.end() && it->second.count(n)) Fail(FailureCode::AccessDenied);
+        if (it != failures.end() && it->second.count(n)) Fail(it->second.at(n));
     }
     [[noreturn]] void Fail(long code) { throw Failure(code, L"injected"); }
     void RequireParentFolder(const std::wstring& path) {
@@ -193,10 +297,31 @@ public:
     void Move(const std::wstring& source, const std::wstring& target, bool replace) {
         auto it = files.find(Key(source));
         if (it == files.end()) Fail(FailureCode::FileNotFound);
-        if (Has(target) && !replace) Fail(FailureCode::AlreadyExists);
+        RequireParentFolder(target);
+        auto existing = files.find(Key(target));
+        if (existing != files.end() && (!replace || existing->second.folder)) Fail(FailureCode::AlreadyExists);
+        if (existing != files.end() && existing->second.readOnly) Fail(FailureCode::AccessDenied);
         Node node = it->second;
         files.erase(it);
         files[Key(target)] = node;
+    }
+    PathFacts FactsOf(const std::wstring& path) const {
+        auto it = files.find(Key(path));
+        if (it == files.end()) return {};
+        return PathFacts{true, it->second.folder, it->second.link, it->second.folder ? 0 : it->second.names};
+    }
+    void ReleaseLock() {
+        if (killed) {
+            lockOwner_ = 0;  // abandoned: the next run gets it
+            return;
+        }
+        std::unique_lock<std::mutex> guard(baton_);
+        lockOwner_ = 0;
+        if (waiter_ != 0) {
+            const int self = runner_, waiter = std::exchange(waiter_, 0);
+            Pass(guard, waiter);
+            turn_.wait(guard, [&] { return running_ == self; });
+        }
     }
     static std::wstring Key(std::wstring path) {
         // Folders are stored without their trailing backslash; case is folded
@@ -213,12 +338,45 @@ public:
     }
 
 private:
+    // Hands the turn to run `to`; the caller then waits for its own turn.
+    void Pass(std::unique_lock<std::mutex>&, int to) {
+        running_ = to;
+        turn_.notify_all();
+    }
+    void StartSecond() {
+        std::unique_lock<std::mutex> guard(baton_);
+        other_ = std::thread([this] {
+            {
+                std::unique_lock<std::mutex> wait(baton_);
+                turn_.wait(wait, [&] { return running_ == 2; });
+            }
+            runner_ = 2;
+            second_();
+            std::unique_lock<std::mutex> done(baton_);
+            secondDone_ = true;
+            Pass(done, 1);
+        });
+        Pass(guard, 2);
+        turn_.wait(guard, [&] { return running_ == 1; });
+    }
+
     std::deque<int> answers;
     std::deque<std::optional<std::wstring>> dialogAnswers;
-    std::map<std::string, std::set<int>> failures;
+    std::map<std::string, std::map<int, long>> failures;
     std::map<std::string, int> calls;
     std::map<std::wstring, FileVersion> versions;
-    int temporaryCount = 0;
+    int killAt_ = 0, steps_ = 0;
+
+    std::mutex baton_;
+    std::condition_variable turn_;
+    std::thread other_;
+    std::function<void()> second_;
+    int startSecondAt_ = 0, firstSteps_ = 0;
+    int running_ = 0;    // whose turn it is: 1 the first run, 2 the second
+    static inline thread_local int runner_ = 0;  // who is running this code
+    int lockOwner_ = 0;  // who holds the run lock
+    int waiter_ = 0;     // who waits for it
+    bool secondDone_ = false;
 };
 
 inline bool FakeFileSystemObject::FolderExists(const std::wstring& path) {
@@ -230,6 +388,15 @@ inline bool FakeFileSystemObject::FileExists(const std::wstring& path) {
     platform_.Step("FileExists", "file? " + FakePlatform::Narrow(path));
     auto bytes = platform_.Bytes(path);
     return bytes.has_value();
+}
+
+inline void FakeFileSystemObject::CheckDeleteFolder(const std::wstring& path, bool force) {
+    platform_.Step("CheckDeleteFolder", "rmdir? " + FakePlatform::Narrow(path));
+    if (!platform_.HasFolder(path)) platform_.Fail(FailureCode::PathNotFound);
+    const std::wstring prefix = FakePlatform::Key(path) + L"\\";
+    for (const auto& [key, node] : platform_.files)
+        if (key.rfind(prefix, 0) == 0 && node.readOnly && !force)
+            platform_.Fail(FailureCode::AccessDenied);
 }
 
 inline void FakeFileSystemObject::DeleteFolder(const std::wstring& path, bool force) {
@@ -244,8 +411,23 @@ inline void FakeFileSystemObject::DeleteFolder(const std::wstring& path, bool fo
     platform_.files.erase(FakePlatform::Key(path));
 }
 
+inline std::string FakeExistingFile::ReadAll() {
+    platform_.Step("ReadAll", "");
+    return platform_.Bytes(path_).value_or("");
+}
+
+inline void FakeExistingFile::MoveOnto(const std::wstring& target) {
+    platform_.Step("MoveOnto", "move " + FakePlatform::Narrow(path_) + " > " + FakePlatform::Narrow(target));
+    platform_.Move(path_, target, true);
+}
+
+inline void FakeExistingFile::Remove() {
+    platform_.Step("Remove", "rm " + FakePlatform::Narrow(path_));
+    platform_.files.erase(FakePlatform::Key(path_));
+}
+
 inline FakeTemporaryFile::~FakeTemporaryFile() {
-    if (!committed_) platform_.files.erase(FakePlatform::Key(path_));
+    if (!committed_ && !platform_.killed) platform_.files.erase(FakePlatform::Key(path_));
 }
 
 inline void FakeTemporaryFile::Write(const std::string& bytes) {
@@ -255,12 +437,11 @@ inline void FakeTemporaryFile::Write(const std::string& bytes) {
 
 inline void FakeTemporaryFile::Commit(const std::wstring& target, bool replaceExisting) {
     platform_.Step("Commit", "commit > " + FakePlatform::Narrow(target));
-    auto existing = platform_.files.find(FakePlatform::Key(target));
-    if (replaceExisting && existing != platform_.files.end() && existing->second.readOnly)
-        platform_.Fail(FailureCode::AccessDenied);
     platform_.Move(path_, target, replaceExisting);
     committed_ = true;
 }
+
+inline FakeRunLock::~FakeRunLock() { platform_.ReleaseLock(); }
 
 // A control of the window as the handlers see it.
 class FakeControl : public Control {

@@ -7,20 +7,53 @@ namespace {
 
 class FormLoad : public Bench {};
 
-TEST_F(FormLoad, ShowsThePatchOfferWhenThereIsNoMarker) {
-    InstallBrowser();
+// The offer follows the marker of the folder a click would use: the
+// default folder when it is there, else the 32-bit browser's folder.
+struct LoadCase {
+    const char* name;
+    bool defaultFolder, defaultMarker, x86Folder, x86Marker;
+    bool undo;
+    std::vector<std::string> probes;
+    friend void PrintTo(const LoadCase& c, std::ostream* out) { *out << c.name; }
+};
+
+const std::string DefaultProbe = "dir? C:\\Program Files\\Mozilla Firefox\\";
+const std::string DefaultPrefsProbe = "file? C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js";
+const std::string DefaultMarkerProbe = "dir? C:\\Program Files\\Mozilla Firefox\\i386";
+const std::string X86Probe = "dir? C:\\Program Files (x86)\\Mozilla Firefox\\";
+const std::string X86MarkerProbe = "dir? C:\\Program Files (x86)\\Mozilla Firefox\\i386";
+
+class FormLoadIn : public Bench, public ::testing::WithParamInterface<LoadCase> {};
+
+TEST_P(FormLoadIn, OffersWhatAClickWouldDo) {
+    const LoadCase& c = GetParam();
+    if (c.defaultFolder) InstallBrowser();
+    if (c.defaultMarker) platform.AddFolder(Marker);
+    if (c.x86Folder) InstallBrowserAt(std::wstring(X86Folder));
+    if (c.x86Marker) platform.AddFolder(std::wstring(X86MarkerFolder));
     form.Form_Load();
-    EXPECT_EQ(command1.text, L"Patch");
-    EXPECT_EQ(label2.text, PatchInstructions);
-    EXPECT_EQ(platform.log, (std::vector<std::string>{"dir? C:\\Program Files\\Mozilla Firefox\\i386"}));
+    EXPECT_EQ(command1.text, c.undo ? L"Undo Patch" : L"Patch");
+    EXPECT_EQ(label2.text, c.undo ? UndoInstructions : PatchInstructions);
+    EXPECT_EQ(platform.log, c.probes);
 }
 
-TEST_F(FormLoad, TheMarkerAloneDecidesEvenWithoutTheBrowserFiles) {
-    platform.AddFolder(Marker);  // no default folder contents, no user.js
-    form.Form_Load();
-    EXPECT_EQ(command1.text, L"Undo Patch");
-    EXPECT_EQ(label2.text, UndoInstructions);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Folders, FormLoadIn,
+    ::testing::Values(
+        LoadCase{"Default", true, false, false, false, false, {DefaultProbe, DefaultMarkerProbe}},
+        LoadCase{"DefaultPatched", true, true, false, false, true, {DefaultProbe, DefaultMarkerProbe}},
+        // A marker with nothing else of the browser still decides.
+        LoadCase{"MarkerAlone", false, true, false, false, true,
+                 {DefaultProbe, DefaultPrefsProbe, X86Probe, DefaultMarkerProbe}},
+        LoadCase{"X86", false, false, true, false, false,
+                 {DefaultProbe, DefaultPrefsProbe, X86Probe, X86MarkerProbe}},
+        LoadCase{"X86Patched", false, false, true, true, true,
+                 {DefaultProbe, DefaultPrefsProbe, X86Probe, X86MarkerProbe}},
+        // With browsers in both folders, the default one is used.
+        LoadCase{"BothX86Patched", true, false, true, true, false, {DefaultProbe, DefaultMarkerProbe}},
+        LoadCase{"Neither", false, false, false, false, false,
+                 {DefaultProbe, DefaultPrefsProbe, X86Probe, DefaultMarkerProbe}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FormLoad, AFileNamedLikeTheMarkerIsNotTheMarker) {
     InstallBrowser();
@@ -65,6 +98,8 @@ TEST(Locations, AreTheFixedPathsEachStoredWhole) {
     EXPECT_EQ(PrefsRelativePath.size(), 24u);
     EXPECT_EQ(std::wstring(DefaultFolder) + std::wstring(PrefsRelativePath), DefaultPrefsFile);
     EXPECT_EQ(std::wstring(DefaultFolder) + L"i386", MarkerFolder);
+    EXPECT_EQ(std::wstring(X86Folder) + std::wstring(PrefsRelativePath), X86PrefsFile);
+    EXPECT_EQ(std::wstring(X86Folder) + L"i386", X86MarkerFolder);
 }
 
 // ---- the web link ----

@@ -74,6 +74,10 @@ INSTANTIATE_TEST_SUITE_P(
                   Verb::Invalid, L"", false, L"/folder: leave the backslash off"},
         ParseCase{"FolderTwice", {L"/patch", L"/folder", L"D:\\A", L"/folder", L"D:\\B"},
                   Verb::Invalid, L"", false, L"/folder is given more than once"},
+        ParseCase{"FolderDevicePath", {L"/patch", L"/folder", L"\\\\?\\C:\\Fox"}, Verb::Invalid, L"",
+                  false, L"/folder: give the folder as a drive or network path"},
+        ParseCase{"FolderDeviceNamespace", {L"/patch", L"/folder", L"\\\\.\\C:\\Fox"}, Verb::Invalid,
+                  L"", false, L"/folder: give the folder as a drive or network path"},
         ParseCase{"UndoWithFolder", {L"/undo", L"/folder", L"D:\\A"}, Verb::Invalid, L"", false,
                   L"/folder and /force go with /patch"},
         ParseCase{"UndoWithForce", {L"/undo", L"/force"}, Verb::Invalid, L"", false,
@@ -122,7 +126,7 @@ struct CapturedOutput : Output {
     std::wstring written;
 };
 
-enum class World { Fresh, Patched, NoBrowser, ReadOnlyPrefs, Current };
+enum class World { Fresh, Patched, NoBrowser, ReadOnlyPrefs, Current, X86, X86Patched };
 
 struct RunCase {
     const char* name;
@@ -138,10 +142,13 @@ class Unattended : public Bench, public ::testing::WithParamInterface<RunCase> {
 
 TEST_P(Unattended, RunsTheButtonsAlgorithmWithTheSwitchesAnswering) {
     const RunCase& c = GetParam();
-    if (c.world != World::NoBrowser) InstallBrowser();
-    if (c.world == World::Patched) {
-        platform.AddFolder(Marker);
-        platform.AddFile(Prefs, PayloadFile);
+    const bool x86 = c.world == World::X86 || c.world == World::X86Patched;
+    const std::wstring folder(x86 ? X86Folder : DefaultFolder);
+    const std::wstring prefs = folder + std::wstring(PrefsRelativePath), marker = folder + L"i386";
+    if (c.world != World::NoBrowser) InstallBrowserAt(folder);
+    if (c.world == World::Patched || c.world == World::X86Patched) {
+        platform.AddFolder(marker);
+        platform.AddFile(prefs, PayloadFile);
     }
     if (c.world == World::ReadOnlyPrefs) platform.AddFile(Prefs, "mine", /*readOnly=*/true);
     if (c.world == World::Current) platform.SetVersion(Default + L"firefox.exe", {133, 0, 3, 0});
@@ -150,8 +157,8 @@ TEST_P(Unattended, RunsTheButtonsAlgorithmWithTheSwitchesAnswering) {
     EXPECT_EQ(output.written.substr(0, c.lineStart.size()), c.lineStart)
         << FakePlatform::Narrow(output.written);
     EXPECT_EQ(output.written.substr(output.written.size() - 2), L"\r\n");
-    EXPECT_EQ(platform.Bytes(Prefs) == PayloadFile, c.payloadAfter);
-    EXPECT_EQ(platform.HasFolder(Marker), c.markerAfter);
+    EXPECT_EQ(platform.Bytes(prefs) == PayloadFile, c.payloadAfter);
+    EXPECT_EQ(platform.HasFolder(marker), c.markerAfter);
     // No box of any kind was ever shown.
     for (const std::string& step : platform.log) EXPECT_NE(step.rfind("box ", 0), 0u) << step;
 }
@@ -167,7 +174,19 @@ INSTANTIATE_TEST_SUITE_P(
                 false, false},
         RunCase{"Unknown", World::Fresh, {L"/patch", L"/x"}, 2, L"Unknown switch /x.\r\n\r\nUsage:",
                 false, false},
-        RunCase{"NoBrowser", World::NoBrowser, {L"/patch"}, 3, L"No browser in", false, false},
+        RunCase{"NoBrowser", World::NoBrowser, {L"/patch"}, 3,
+                L"No browser in C:\\Program Files\\Mozilla Firefox\\ or C:\\Program Files (x86)\\Mozilla "
+                L"Firefox\\. Give its folder with /folder.\r\n",
+                false, false},
+        RunCase{"X86", World::X86, {L"/patch"}, 0,
+                L"Patched: C:\\Program Files (x86)\\Mozilla Firefox\\defaults\\profile\\user.js is "
+                L"written.\r\n",
+                true, true},
+        RunCase{"X86Again", World::X86Patched, {L"/patch"}, 0,
+                L"Already patched: C:\\Program Files (x86)\\Mozilla Firefox\\i386 exists.", true, true},
+        RunCase{"X86Undo", World::X86Patched, {L"/undo"}, 0,
+                L"Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n",
+                false, false},
         RunCase{"UndoNoBrowser", World::NoBrowser, {L"/undo"}, 3, L"No browser in", false, false},
         RunCase{"FolderWithoutBrowser", World::NoBrowser, {L"/patch", L"/folder", L"E:\\Empty"}, 3,
                 L"No browser in E:\\Empty\\: it has no defaults\\profile folder.", false, false},

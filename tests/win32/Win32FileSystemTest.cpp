@@ -6,6 +6,9 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <thread>
+
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32Platform.h"
 
@@ -87,59 +90,117 @@ TEST_F(Win32Files, DeleteFolderOfNothingIsAFailure) {
     }
 }
 
-TEST_F(Win32Files, ATemporaryFileNotCommittedLeavesNothing) {
+TEST_F(Win32Files, ANewFileNotCommittedLeavesNothing) {
     {
-        auto file = platform.CreateTemporaryFile(Root + L"\\");
+        auto file = platform.CreateNewFile(Root + L"\\tarnwick-1.tmp");
         file->Write("partial");
     }
-    WIN32_FIND_DATAW entry{};
-    HANDLE find = ::FindFirstFileW((Root + L"\\*.tmp").c_str(), &entry);
-    EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "left behind";
-    if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+    EXPECT_FALSE(platform.Inspect(Root + L"\\tarnwick-1.tmp").exists) << "left behind";
+}
+
+TEST_F(Win32Files, ANewFileIsNeverOneThatWasThere) {
+    Write(Root + L"\\tarnwick-1.tmp", "someone's");
+    try {
+        platform.CreateNewFile(Root + L"\\tarnwick-1.tmp");
+        FAIL();
+    } catch (const Failure& failure) {
+        EXPECT_TRUE(failure.IsAlreadyExists()) << failure.Code();
+    }
+    EXPECT_EQ(platform.OpenExistingFile(Root + L"\\tarnwick-1.tmp")->ReadAll(), "someone's");
 }
 
 TEST_F(Win32Files, ACommittedFileReplacesTheTargetWhole) {
     Write(Root + L"\\user.js", "old content that is longer than the new");
-    auto file = platform.CreateTemporaryFile(Root + L"\\");
+    auto file = platform.CreateNewFile(Root + L"\\tarnwick-1.tmp");
     file->Write("new");
     file->Commit(Root + L"\\user.js", true);
-    EXPECT_EQ(platform.ReadFileForReplace(Root + L"\\user.js"), std::string("new"));
+    EXPECT_EQ(platform.OpenExistingFile(Root + L"\\user.js")->ReadAll(), "new");
+    EXPECT_FALSE(platform.Inspect(Root + L"\\tarnwick-1.tmp").exists);
+}
+
+TEST_F(Win32Files, AnExistingFileMovesAndGoesByItsHandle) {
+    Write(Root + L"\\kept", "original");
+    Write(Root + L"\\user.js", "payload");
+    platform.OpenExistingFile(Root + L"\\kept")->MoveOnto(Root + L"\\user.js");
+    EXPECT_FALSE(platform.Inspect(Root + L"\\kept").exists);
+    auto file = platform.OpenExistingFile(Root + L"\\user.js");
+    EXPECT_EQ(file->ReadAll(), "original");
+    EXPECT_EQ(file->Facts().names, 1u);
+    EXPECT_FALSE(file->Facts().link);
+    file->Remove();
+    EXPECT_FALSE(platform.Inspect(Root + L"\\user.js").exists);
+    EXPECT_EQ(platform.OpenExistingFile(Root + L"\\user.js"), nullptr);
+    EXPECT_EQ(platform.OpenExistingFile(Root + L"\\missing\\user.js"), nullptr);
 }
 
 TEST_F(Win32Files, AReadOnlyTargetIsRefusedAsWindowsRefusesIt) {
     Write(Root + L"\\user.js", "mine");
     ::SetFileAttributesW((Root + L"\\user.js").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_THROW(platform.ReadFileForReplace(Root + L"\\user.js"), Failure);
-    auto file = platform.CreateTemporaryFile(Root + L"\\");
+    EXPECT_THROW(platform.OpenExistingFile(Root + L"\\user.js"), Failure);
+    auto file = platform.CreateNewFile(Root + L"\\tarnwick-1.tmp");
     file->Write("new");
     EXPECT_THROW(file->Commit(Root + L"\\user.js", true), Failure);
     ::SetFileAttributesW((Root + L"\\user.js").c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(platform.ReadFileForReplace(Root + L"\\user.js"), std::string("mine"));
+    EXPECT_EQ(platform.OpenExistingFile(Root + L"\\user.js")->ReadAll(), "mine");
 }
 
-TEST_F(Win32Files, ALockedFileIsRefused) {
+TEST_F(Win32Files, ALockedFileOrAFolderIsRefused) {
     Write(Root + L"\\user.js", "mine");
     HANDLE lock = ::CreateFileW((Root + L"\\user.js").c_str(), GENERIC_READ, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    EXPECT_THROW(platform.ReadFileForReplace(Root + L"\\user.js"), Failure);
+    EXPECT_THROW(platform.OpenExistingFile(Root + L"\\user.js"), Failure);
     ::CloseHandle(lock);
+    ::CreateDirectoryW((Root + L"\\folder").c_str(), nullptr);
+    EXPECT_THROW(platform.OpenExistingFile(Root + L"\\folder"), Failure);
 }
 
-TEST_F(Win32Files, MissingFileAndFolderAreToldApart) {
-    EXPECT_EQ(platform.ReadFileForReplace(Root + L"\\user.js"), std::nullopt);
-    try {
-        platform.ReadFileForReplace(Root + L"\\missing\\user.js");
-        FAIL();
-    } catch (const Failure& failure) {
-        EXPECT_EQ(failure.Code(), ERROR_PATH_NOT_FOUND);
+TEST_F(Win32Files, AFileWithTwoNamesIsToldAsSuch) {
+    Write(Root + L"\\user.js", "mine");
+    ASSERT_TRUE(::CreateHardLinkW((Root + L"\\other").c_str(), (Root + L"\\user.js").c_str(), nullptr));
+    EXPECT_EQ(platform.Inspect(Root + L"\\user.js").names, 2u);
+    EXPECT_EQ(platform.OpenExistingFile(Root + L"\\user.js")->Facts().names, 2u);
+    EXPECT_FALSE(platform.Inspect(Root + L"\\user.js").link);
+}
+
+TEST_F(Win32Files, AHeldFolderCannotBeRenamedOrReplaced) {
+    const std::wstring folder = Root + L"\\defaults";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    {
+        const auto held = platform.HoldFolder(folder + L"\\");
+        ASSERT_TRUE(held);
+        EXPECT_TRUE(held->Facts().folder);
+        EXPECT_FALSE(held->Facts().link);
+        EXPECT_FALSE(::MoveFileExW(folder.c_str(), (Root + L"\\moved").c_str(), 0));
+        EXPECT_FALSE(::RemoveDirectoryW(folder.c_str()));
     }
-    try {
-        platform.RemoveFile(Root + L"\\user.js");
-        FAIL();
-    } catch (const Failure& failure) {
-        EXPECT_TRUE(failure.IsNotFound());
-    }
+    EXPECT_TRUE(::MoveFileExW(folder.c_str(), (Root + L"\\moved").c_str(), 0));
+    EXPECT_EQ(platform.HoldFolder(folder), nullptr);
+    Write(Root + L"\\plain", "");
+    EXPECT_FALSE(platform.HoldFolder(Root + L"\\plain")->Facts().folder);
+    auto names = platform.NamesIn(Root);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"moved", L"plain"}));
+    EXPECT_EQ(platform.NamesIn(Root + L"\\missing\\"), std::vector<std::wstring>{});
+}
+
+TEST(Win32RunLock, KeepsASecondRunWaitingUntilItIsReleased) {
+    Win32Platform platform;
+    auto lock = platform.LockRun();
+    auto triedElsewhere = [] {
+        HANDLE mutex = ::CreateMutexW(nullptr, FALSE, L"Global\\Tarnwick.RunLock");
+        if (!mutex) return WAIT_FAILED;
+        const DWORD result = ::WaitForSingleObject(mutex, 0);
+        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ::ReleaseMutex(mutex);
+        ::CloseHandle(mutex);
+        return result;
+    };
+    DWORD whileHeld = 0, afterwards = 0;
+    std::thread([&] { whileHeld = triedElsewhere(); }).join();
+    lock.reset();
+    std::thread([&] { afterwards = triedElsewhere(); }).join();
+    EXPECT_EQ(whileHeld, static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(afterwards, static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 TEST(Win32Text, PathsCompareAsTheFileSystemDoes) {

@@ -1,0 +1,235 @@
+// What administrators' fleets do to the program: links planted below the
+// browser's folder, runs at the same time, and runs cut short.
+
+#include "app/Unattended.h"
+
+#include "tests/unit/Bench.h"
+
+namespace tarnwick::testing {
+namespace {
+
+using Tree = std::map<std::wstring, Node>;
+const std::string Earlier = "user_pref(\"browser.startup.homepage\", \"about:blank\");\r\n";
+const std::wstring Defaults = Default + L"defaults\\";
+
+struct Ran {
+    int exitCode;
+    std::wstring line;
+};
+
+Ran RunWith(FakePlatform& platform, const std::wstring& command) {
+    struct : Output {
+        void Write(const std::wstring& text) override { written += text; }
+        std::wstring written;
+    } output;
+    const int exitCode = RunUnattended(platform, {command}, output);
+    return {exitCode, output.written};
+}
+
+// The browser in its default folder with an earlier user.js of its own,
+// before the tweak and after it.
+void Unpatched(FakePlatform& platform) {
+    InstallBrowserIn(platform, Default);
+    platform.AddFile(Prefs, Earlier);
+}
+void Patched(FakePlatform& platform) {
+    Unpatched(platform);
+    platform.AddFile(Prefs, PayloadFile);
+    platform.AddFile(Backup, Earlier);
+    platform.AddFolder(Marker);
+}
+// Patched by an earlier version, which kept the original in the profile folder.
+void PatchedEarlier(FakePlatform& platform) {
+    Unpatched(platform);
+    platform.AddFile(Prefs, PayloadFile);
+    platform.AddFile(EarlierBackup, Earlier);
+    platform.AddFolder(Marker);
+}
+Tree StateOf(void (*arrange)(FakePlatform&)) {
+    FakePlatform platform;
+    arrange(platform);
+    return platform.files;
+}
+
+// ---- links and hard links below the browser's folder ----
+
+struct LinkCase {
+    const char* name;
+    void (*arrange)(FakePlatform&);
+    std::wstring command;
+    std::wstring refused;  // the path the refusal names
+    bool hardLink;
+    friend void PrintTo(const LinkCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class Refuses : public ::testing::TestWithParam<LinkCase> {};
+
+TEST_P(Refuses, ALinkBelowTheBrowsersFolderAndChangesNothing) {
+    const LinkCase& c = GetParam();
+    FakePlatform platform;
+    c.arrange(platform);
+    Node& node = platform.files[FakePlatform::Key(c.refused)];
+    if (c.hardLink) {
+        node.names = 2;
+    } else {
+        node.link = true;
+    }
+    const Tree before = platform.files;
+    const Ran run = RunWith(platform, c.command);
+    EXPECT_EQ(run.exitCode, ExitCode::Failed);
+    const std::wstring code = c.hardLink ? L"Run-time error 5: " : L"Run-time error 4395: ";
+    EXPECT_EQ(run.line.substr(0, code.size()), code) << FakePlatform::Narrow(run.line);
+    EXPECT_NE(run.line.find(c.refused + L"\r\n"), std::wstring::npos) << FakePlatform::Narrow(run.line);
+    EXPECT_EQ(platform.files, before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, Refuses,
+    ::testing::Values(LinkCase{"Defaults", Unpatched, L"/patch", Defaults, false},
+                      LinkCase{"Profile", Unpatched, L"/patch", Profile, false},
+                      LinkCase{"UserJs", Unpatched, L"/patch", Prefs, false},
+                      LinkCase{"UserJsWithTwoNames", Unpatched, L"/patch", Prefs, true},
+                      LinkCase{"KeptOriginalOnPatch", Unpatched, L"/patch", Backup, false},
+                      LinkCase{"DefaultsOnUndo", Patched, L"/undo", Defaults, false},
+                      LinkCase{"KeptOriginalOnUndo", Patched, L"/undo", Backup, false},
+                      LinkCase{"KeptOriginalWithTwoNames", Patched, L"/undo", Backup, true},
+                      LinkCase{"EarlierKeptOriginal", PatchedEarlier, L"/undo", EarlierBackup, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Refuses, ToTakeOverItsOwnNamesWhenSomethingElseHasThem) {
+    FakePlatform platform;
+    Unpatched(platform);
+    // Someone's link and folder under the names the program writes first.
+    platform.AddFile(Defaults + L"tarnwick-1.tmp", "");
+    platform.files[FakePlatform::Key(Defaults + L"tarnwick-1.tmp")].link = true;
+    platform.AddFolder(Defaults + L"tarnwick-2.tmp");
+    EXPECT_EQ(RunWith(platform, L"/patch").exitCode, ExitCode::Done);
+    EXPECT_EQ(platform.Bytes(Prefs), PayloadFile);
+    EXPECT_TRUE(platform.files[FakePlatform::Key(Defaults + L"tarnwick-1.tmp")].link);
+    EXPECT_TRUE(platform.HasFolder(Defaults + L"tarnwick-2.tmp"));
+}
+
+TEST(Refuses, ToWaitForeverForAnotherRun) {
+    FakePlatform platform;
+    Unpatched(platform);
+    platform.FailAt("LockRun", 1, FailureCode::AnotherRunInProgress);
+    const Ran run = RunWith(platform, L"/patch");
+    EXPECT_EQ(run.exitCode, 1618);
+    EXPECT_EQ(run.line.substr(0, 21), L"Run-time error 1618: ");
+    EXPECT_EQ(platform.files, StateOf(Unpatched));
+}
+
+// ---- two runs at once ----
+
+struct TogetherCase {
+    const char* name;
+    void (*arrange)(FakePlatform&);
+    std::wstring first, second;
+    friend void PrintTo(const TogetherCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class Together : public ::testing::TestWithParam<TogetherCase> {};
+
+// The second run starts at every step of the first in turn. Both succeed,
+// and the folder ends patched or not, whole either way: the original is
+// never lost. Among them is the interleaving that once lost it: undo took
+// the marker away, a patch read the payload and kept no original, undo put
+// the original back, and the patch wrote over it.
+TEST_P(Together, BothSucceedAndTheFolderEndsWhole) {
+    const TogetherCase& c = GetParam();
+    const Tree patched = StateOf(Patched), unpatched = StateOf(Unpatched);
+    for (int at = 1;; ++at) {
+        FakePlatform platform;
+        c.arrange(platform);
+        Ran first{}, second{};
+        const bool started = platform.Interleave([&] { first = RunWith(platform, c.first); },
+                                                 [&] { second = RunWith(platform, c.second); }, at);
+        if (!started) break;
+        EXPECT_EQ(first.exitCode, 0) << "second started at step " << at << ": "
+                                     << FakePlatform::Narrow(first.line);
+        EXPECT_EQ(second.exitCode, 0) << "second started at step " << at << ": "
+                                      << FakePlatform::Narrow(second.line);
+        EXPECT_TRUE(platform.files == patched || platform.files == unpatched)
+            << "second started at step " << at << ": " << FakePlatform::Narrow(first.line)
+            << FakePlatform::Narrow(second.line);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Together,
+    ::testing::Values(TogetherCase{"UndoThenPatch", Patched, L"/undo", L"/patch"},
+                      TogetherCase{"PatchThenUndo", Unpatched, L"/patch", L"/undo"},
+                      TogetherCase{"PatchTwice", Unpatched, L"/patch", L"/patch"},
+                      TogetherCase{"UndoTwice", Patched, L"/undo", L"/undo"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- runs cut short ----
+
+struct KillCase {
+    const char* name;
+    void (*arrange)(FakePlatform&);
+    std::wstring killed;                 // cut short at each of its steps in turn
+    std::vector<std::wstring> then;      // run to their end afterwards
+    void (*after)(FakePlatform&);        // the state they must leave
+    friend void PrintTo(const KillCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class CutShort : public ::testing::TestWithParam<KillCase> {};
+
+// Whatever step a run is killed at, the next runs finish the job: nothing
+// lost, nothing left over, no temporary file, no stray copy.
+TEST_P(CutShort, AtAnyStepTheNextRunFinishesTheJob) {
+    const KillCase& c = GetParam();
+    const Tree expected = StateOf(c.after);
+    for (int at = 1;; ++at) {
+        FakePlatform platform;
+        c.arrange(platform);
+        platform.KillAt(at);
+        RunWith(platform, c.killed);
+        if (!platform.killed) break;  // the run ends before that step
+        platform.killed = false;
+        // An undo cut short never leaves the tweak in place unrecorded: the
+        // marker goes only once the file is back.
+        if (c.killed == L"/undo" && platform.Bytes(Prefs) == PayloadFile) {
+            EXPECT_TRUE(platform.HasFolder(Marker)) << "killed at step " << at;
+        }
+        for (const std::wstring& command : c.then) {
+            const Ran run = RunWith(platform, command);
+            EXPECT_EQ(run.exitCode, 0) << "killed at step " << at << ", then " << FakePlatform::Narrow(command)
+                                       << ": " << FakePlatform::Narrow(run.line);
+        }
+        EXPECT_EQ(platform.files, expected) << "killed at step " << at;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kills, CutShort,
+    ::testing::Values(KillCase{"PatchThenPatch", Unpatched, L"/patch", {L"/patch"}, Patched},
+                      KillCase{"PatchThenUndo", Unpatched, L"/patch", {L"/undo"}, Unpatched},
+                      KillCase{"UndoThenUndo", Patched, L"/undo", {L"/undo"}, Unpatched},
+                      KillCase{"UndoThenUndoThenPatch", Patched, L"/undo", {L"/undo", L"/patch"}, Patched},
+                      KillCase{"EarlierLayoutUndo", PatchedEarlier, L"/undo", {L"/undo"}, Unpatched},
+                      KillCase{"EarlierLayoutPatchAgain", PatchedEarlier, L"/patch", {L"/undo", L"/patch"},
+                               Patched}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What an earlier version left when it was killed: its temporary files in
+// the profile folder, and an undo cut off after the marker had gone.
+TEST(CutShort, AnEarlierVersionsLeftoversAreSweptAndItsUndoFinished) {
+    FakePlatform platform;
+    Patched(platform);
+    platform.files.erase(FakePlatform::Key(Backup));
+    platform.AddFile(EarlierBackup, Earlier);
+    platform.files.erase(FakePlatform::Key(Marker));
+    platform.AddFile(Profile + L"TWK1A2.tmp", "half");
+    platform.AddFile(Profile + L"TWKnotours.tmp", "someone's");
+    const Ran run = RunWith(platform, L"/undo");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.line.substr(0, 7), L"Undone:");
+    Tree expected = StateOf(Unpatched);
+    expected[FakePlatform::Key(Profile + L"TWKnotours.tmp")] = Node{false, "someone's"};
+    EXPECT_EQ(platform.files, expected);
+}
+
+}  // namespace
+}  // namespace tarnwick::testing
