@@ -2,16 +2,23 @@
 # them under Wine on an Xvfb display that the rig starts and stops itself.
 include(ExternalProject)
 
+# One Windows build in `folder` with the given toolchain; the rest of the
+# arguments, if any, replace the build command.
+function(windows_build name folder toolchain)
+  ExternalProject_Add(${name}
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${folder}
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/${toolchain}
+      -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+    ${ARGN}
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    USES_TERMINAL_BUILD ON)
+endfunction()
+
 set(TARNWICK_WINDOWS_BUILD ${CMAKE_BINARY_DIR}/windows)
-ExternalProject_Add(windows_build
-  SOURCE_DIR ${PROJECT_SOURCE_DIR}
-  BINARY_DIR ${TARNWICK_WINDOWS_BUILD}
-  CMAKE_ARGS
-    -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake
-    -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
-  INSTALL_COMMAND ""
-  BUILD_ALWAYS ON
-  USES_TERMINAL_BUILD ON)
+windows_build(windows_build ${TARNWICK_WINDOWS_BUILD} mingw-w64-x86_64.cmake)
 
 # The same program for 32-bit Windows, where the browsers that read the
 # tweak were at home. Under Wine it runs only with Debian's wine32:i386,
@@ -19,27 +26,17 @@ ExternalProject_Add(windows_build
 # built and checked, not run, and only the program itself is built.
 execute_process(COMMAND dpkg-query -W -f=\${Status} wine32:i386
                 OUTPUT_VARIABLE TARNWICK_WINE32_STATUS ERROR_QUIET)
+set(TARNWICK_WINDOWS_X86_BUILD ${CMAKE_BINARY_DIR}/windows-x86)
 if(TARNWICK_WINE32_STATUS MATCHES "install ok installed")
   set(TARNWICK_RUN_X86 ON)
-  set(x86_build_command)
+  windows_build(windows_build_x86 ${TARNWICK_WINDOWS_X86_BUILD} mingw-w64-i686.cmake)
 else()
   set(TARNWICK_RUN_X86 OFF)
   include(ProcessorCount)
   ProcessorCount(cores)
-  set(x86_build_command BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target tarnwick
-                                      --parallel ${cores})
+  windows_build(windows_build_x86 ${TARNWICK_WINDOWS_X86_BUILD} mingw-w64-i686.cmake
+    BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target tarnwick --parallel ${cores})
 endif()
-set(TARNWICK_WINDOWS_X86_BUILD ${CMAKE_BINARY_DIR}/windows-x86)
-ExternalProject_Add(windows_build_x86
-  SOURCE_DIR ${PROJECT_SOURCE_DIR}
-  BINARY_DIR ${TARNWICK_WINDOWS_X86_BUILD}
-  CMAKE_ARGS
-    -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-i686.cmake
-    -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
-  ${x86_build_command}
-  INSTALL_COMMAND ""
-  BUILD_ALWAYS ON
-  USES_TERMINAL_BUILD ON)
 
 # Both images, checked as they are shipped.
 foreach(arch x64 x86)

@@ -9,12 +9,14 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${TARNWICK_BUILD:-$top/build/host}
 "$top/scripts/install-deps.sh"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j"$(nproc)" --target windows_build >/dev/null
+cmake --build "$build" -j"$(nproc)" --target windows_build windows_build_x86 >/dev/null
 win=$build/windows
 exe=$win/tarnwick.exe
 
 size=$(stat -c %s "$exe")
 echo "size: tarnwick.exe $size bytes ($((size / 1024)) KiB; budget 256 KiB)"
+size32=$(stat -c %s "$build/windows-x86/tarnwick.exe")
+echo "size: 32-bit tarnwick.exe $size32 bytes ($((size32 / 1024)) KiB)"
 echo "imports: $(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name/ {print $3}' | sort -f | paste -sd' ')"
 
 rig=$build/bench-rig

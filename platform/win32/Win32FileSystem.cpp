@@ -349,7 +349,13 @@ public:
     }
     void Commit(const std::wstring& target, bool replaceExisting) override {
         if (!::FlushFileBuffers(file_.get())) throw LastErrorFailure(path_);
-        RenameAndClose(file_, path_, target, replaceExisting);
+        try {
+            RenameAndClose(file_, path_, target, replaceExisting);
+        } catch (...) {
+            // Refused when renamed by name: the handle is gone, the name is still ours.
+            if (!file_) ::DeleteFileW(path_.c_str());
+            throw;
+        }
     }
 
 private:

@@ -390,22 +390,24 @@ inline bool FakeFileSystemObject::FileExists(const std::wstring& path) {
     return bytes.has_value();
 }
 
+// What DeleteFolder refuses, before it removes anything.
+inline void RequireDeletable(FakePlatform& platform, const std::wstring& path, bool force) {
+    if (!platform.HasFolder(path)) platform.Fail(FailureCode::PathNotFound);
+    const std::wstring prefix = FakePlatform::Key(path) + L"\\";
+    for (const auto& [key, node] : platform.files)
+        if (key.rfind(prefix, 0) == 0 && node.readOnly && !force)
+            platform.Fail(FailureCode::AccessDenied);
+}
+
 inline void FakeFileSystemObject::CheckDeleteFolder(const std::wstring& path, bool force) {
     platform_.Step("CheckDeleteFolder", "rmdir? " + FakePlatform::Narrow(path));
-    if (!platform_.HasFolder(path)) platform_.Fail(FailureCode::PathNotFound);
-    const std::wstring prefix = FakePlatform::Key(path) + L"\\";
-    for (const auto& [key, node] : platform_.files)
-        if (key.rfind(prefix, 0) == 0 && node.readOnly && !force)
-            platform_.Fail(FailureCode::AccessDenied);
+    RequireDeletable(platform_, path, force);
 }
 
 inline void FakeFileSystemObject::DeleteFolder(const std::wstring& path, bool force) {
     platform_.Step("DeleteFolder", "rmdir " + FakePlatform::Narrow(path));
-    if (!platform_.HasFolder(path)) platform_.Fail(FailureCode::PathNotFound);
+    RequireDeletable(platform_, path, force);
     const std::wstring prefix = FakePlatform::Key(path) + L"\\";
-    for (const auto& [key, node] : platform_.files)
-        if (key.rfind(prefix, 0) == 0 && node.readOnly && !force)
-            platform_.Fail(FailureCode::AccessDenied);
     for (auto it = platform_.files.begin(); it != platform_.files.end();)
         it = it->first.rfind(prefix, 0) == 0 ? platform_.files.erase(it) : std::next(it);
     platform_.files.erase(FakePlatform::Key(path));
