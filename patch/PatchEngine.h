@@ -47,8 +47,8 @@ enum class Request { Toggle, Patch, Undo };
 enum class Outcome {
     Patched,          // the file is written (and marked, in a known folder)
     Undone,           // file removed or the kept original put back, marker removed
-    AlreadyPatched,   // Request::Patch with the marker in place: nothing done
-    NotPatched,       // Request::Undo with no marker: nothing done
+    AlreadyPatched,   // the marker in place, before or once the lock is had: nothing done
+    NotPatched,       // undo with no marker and no patch cut short: nothing done
     NotLocated,       // no browser found, and none chosen
     UndoDeclined,     // No to the undo question
     GaveUp,           // No (or cancel) after a folder could not be patched
