@@ -41,10 +41,6 @@ Function User32Function(const char* name) {
 using SetWindowSubclassFn = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR, DWORD_PTR);
 using RemoveWindowSubclassFn = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR);
 using DefSubclassProcFn = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
-template <typename Function>
-Function CommonControlsFunction(const char* name) noexcept {
-    return win32::SystemFunctionOrNull<Function, win32::CommonControls>(name);
-}
 
 // The DPI the system's metrics are given at: the screen's, for a program
 // that is aware of each monitor's DPI.
@@ -321,9 +317,11 @@ LRESULT CALLBACK Form1Window::ControlProc(HWND hwnd, UINT message, WPARAM wParam
                                           UINT_PTR id, DWORD_PTR selfPointer) noexcept {
     auto* self = reinterpret_cast<Form1Window*>(selfPointer);
     if (message == WM_MOUSEMOVE) self->MouseMoved(hwnd, wParam, lParam);
+    using win32::CommonControls;
     static const auto removeSubclass =
-        CommonControlsFunction<RemoveWindowSubclassFn>("RemoveWindowSubclass");
-    static const auto defSubclassProc = CommonControlsFunction<DefSubclassProcFn>("DefSubclassProc");
+        win32::SystemFunctionOrNull<RemoveWindowSubclassFn, CommonControls>("RemoveWindowSubclass");
+    static const auto defSubclassProc =
+        win32::SystemFunctionOrNull<DefSubclassProcFn, CommonControls>("DefSubclassProc");
     if (message == WM_NCDESTROY && removeSubclass) removeSubclass(hwnd, &Form1Window::ControlProc, id);
     return defSubclassProc ? defSubclassProc(hwnd, message, wParam, lParam)
                            : ::DefWindowProcW(hwnd, message, wParam, lParam);

@@ -73,9 +73,9 @@ HMODULE SystemLibraryOrNull() noexcept {
     return library;
 }
 
-// A routine of a loaded library (null when the library could not be
-// loaded), or a failure that names what is missing. One body for every
-// routine the program looks up.
+// A routine of `library`, or a failure that names what is missing: the
+// library itself (when it is null, as it could not be loaded) or the
+// routine. One body for every routine the program looks up.
 FARPROC RoutineOf(HMODULE library, const wchar_t* libraryName, const char* name);
 
 // A routine of a system library, looked up by name. Callers keep it in a
