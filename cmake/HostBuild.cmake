@@ -8,7 +8,8 @@ add_executable(tarnwick_unit_tests
   tests/unit/PatchCommandTest.cpp
   tests/unit/ApplyPatchTest.cpp
   tests/unit/UnattendedTest.cpp
-  tests/unit/SafetyTest.cpp)
+  tests/unit/SafetyTest.cpp
+  tests/unit/BrowserVersionTest.cpp)
 target_link_libraries(tarnwick_unit_tests PRIVATE tarnwick_core GTest::gtest_main)
 gtest_discover_tests(tarnwick_unit_tests TEST_PREFIX "unit.")
 
