@@ -47,6 +47,16 @@ foreach(arch x64 x86)
   add_test(NAME image.${arch} COMMAND ${PROJECT_SOURCE_DIR}/tests/image/check-image.sh ${image} ${arch})
 endforeach()
 
+# The version reader, built here, on what those builds link: the browser
+# stand-ins and both images. It depends on them so that it never runs alone
+# on stale or missing files.
+add_executable(tarnwick_image_version tests/image/VersionTest.cpp)
+target_compile_definitions(tarnwick_image_version PRIVATE
+  TARNWICK_X64_BUILD="${TARNWICK_WINDOWS_BUILD}" TARNWICK_X86_BUILD="${TARNWICK_WINDOWS_X86_BUILD}")
+target_link_libraries(tarnwick_image_version PRIVATE tarnwick_core GTest::gtest_main)
+add_dependencies(tarnwick_image_version windows_build windows_build_x86)
+add_test(NAME image.version COMMAND tarnwick_image_version)
+
 set(RIG ${PROJECT_SOURCE_DIR}/tests/rig/wine-rig.sh)
 set(RIG_DIR ${CMAKE_BINARY_DIR}/rig)
 
