@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/OwnerWindow.h"
 #include "platform/Platform.h"
 
 namespace tarnwick {
@@ -15,13 +16,6 @@ public:
     virtual void SetText(const std::wstring& text) = 0;
     virtual bool FontItalic() const = 0;
     virtual void SetFontItalic(bool italic) = 0;
-};
-
-// The window itself, as the owner of dialogs and shell calls.
-class OwnerWindow {
-public:
-    virtual ~OwnerWindow() = default;
-    virtual WindowHandle hWnd() const = 0;
 };
 
 struct Form1Controls {

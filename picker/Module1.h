@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Controls.h"
+#include "platform/OwnerWindow.h"
 #include "platform/Platform.h"
 
 namespace tarnwick::Module1 {
