@@ -22,4 +22,4 @@ echo "imports: $(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name/ {print $
 rig=$build/bench-rig
 "$top/tests/rig/wine-rig.sh" start "$rig" >/dev/null
 trap '"$top/tests/rig/wine-rig.sh" stop "$rig"' EXIT
-"$top/tests/rig/wine-rig.sh" run "$rig" wine "$win/tarnwick_bench.exe" "${1:-15}"
+"$top/tests/rig/wine-rig.sh" run "$rig" /usr/lib/wine/wine64 "$win/tarnwick_bench.exe" "${1:-15}"

@@ -11,12 +11,12 @@ exe=$build/windows/tarnwick.exe
 
 if [[ -n "${DISPLAY:-}" ]]; then
     export WINEPREFIX=${WINEPREFIX:-$build/run-prefix}
-    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-    exec wine "$exe"
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINELOADER=/usr/lib/wine/wine64
+    exec "$WINELOADER" "$exe"
 fi
 
 rig=$build/run-rig
 "$top/tests/rig/wine-rig.sh" start "$rig" >/dev/null
 trap '"$top/tests/rig/wine-rig.sh" stop "$rig"' EXIT
-"$top/tests/rig/wine-rig.sh" run "$rig" wine "$build/windows/tarnwick_show.exe" "$rig/tarnwick.png"
+"$top/tests/rig/wine-rig.sh" run "$rig" /usr/lib/wine/wine64 "$build/windows/tarnwick_show.exe" "$rig/tarnwick.png"
 echo "screenshot: $rig/tarnwick.png"

@@ -7,7 +7,7 @@ build=${TARNWICK_BUILD:-$top/build/host}
 "$top/scripts/install-deps.sh"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j"$(nproc)"
-if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
-    echo "test: the 32-bit tarnwick.exe is built and its image checked (test image.x86), but not run: wine32:i386 is not installed"
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "test: the 32-bit tarnwick.exe is built and its image checked (test image.x86), but not run: Wine's 32-bit loader does not run on this machine"
 fi
 ctest --test-dir "$build" --output-on-failure "$@"

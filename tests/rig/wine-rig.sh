@@ -7,6 +7,10 @@
 #   wine-rig.sh scheme RIG_DIR S     set the colour scheme: normal or dark (restarts it too)
 #   wine-rig.sh run RIG_DIR CMD...   run a command with the rig's environment
 #   wine-rig.sh stop RIG_DIR         end wineserver and Xvfb, leave nothing running
+#
+# 64-bit programs are started with Wine's 64-bit loader itself, never with
+# /usr/bin/wine: that script starts the 32-bit loader whenever wine32 is
+# installed, even on a machine that cannot run 32-bit code at all.
 set -euo pipefail
 
 command=${1:?command}
@@ -17,6 +21,8 @@ envfile="$rig/env"
 
 export WINEPREFIX="$rig/prefix"
 export WINEARCH=win64
+wine64=/usr/lib/wine/wine64
+export WINELOADER=${WINELOADER:-$wine64}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
@@ -40,9 +46,9 @@ free_display() {
 }
 
 set_dpi() {
-    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+    "$wine64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
     # Also the machine-wide value, which older Wine reads for the screen.
-    wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+    "$wine64" reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
         /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
     wineserver -k || true
     wineserver -w || true
@@ -56,8 +62,8 @@ set_scheme() {
     dark) text="255 255 255" window="0 0 0" ;;
     *) echo "wine-rig: unknown scheme $1" >&2; exit 2 ;;
     esac
-    wine reg add 'HKCU\Control Panel\Colors' /v WindowText /t REG_SZ /d "$text" /f >/dev/null 2>&1
-    wine reg add 'HKCU\Control Panel\Colors' /v Window /t REG_SZ /d "$window" /f >/dev/null 2>&1
+    "$wine64" reg add 'HKCU\Control Panel\Colors' /v WindowText /t REG_SZ /d "$text" /f >/dev/null 2>&1
+    "$wine64" reg add 'HKCU\Control Panel\Colors' /v Window /t REG_SZ /d "$window" /f >/dev/null 2>&1
     wineserver -k || true
     wineserver -w || true
 }
@@ -75,11 +81,11 @@ start)
         sleep 0.1
     done
     if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-        wineboot -i >"$rig/wineboot.log" 2>&1 || { cat "$rig/wineboot.log" >&2; exit 1; }
+        "$wine64" wineboot -i >"$rig/wineboot.log" 2>&1 || { cat "$rig/wineboot.log" >&2; exit 1; }
         wineserver -w || true
     fi
     # Links are handed to a recorder rather than a real browser.
-    wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ \
+    "$wine64" reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ \
         /d "$rig/record-address.sh" /f >/dev/null 2>&1
     cat >"$rig/record-address.sh" <<REC
 #!/bin/sh
