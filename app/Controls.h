@@ -16,6 +16,7 @@ public:
     virtual void SetText(const std::wstring& text) = 0;
     virtual bool FontItalic() const = 0;
     virtual void SetFontItalic(bool italic) = 0;
+    virtual void SetEnabled(bool enabled) = 0;
 };
 
 struct Form1Controls {

@@ -1,11 +1,15 @@
 #include "app/Form1.h"
 
+#include <utility>
+
 #include "picker/Module1.h"
 
 namespace tarnwick {
 
 namespace {
 constexpr std::wstring_view FolderPrompt = L"Please select your FireFox Directory";
+// A wait shorter than this goes by without a word.
+constexpr std::chrono::milliseconds WaitNoticeAfter{1000};
 }  // namespace
 
 Form1::Form1(Platform& platform, Form1Controls controls)
@@ -14,8 +18,7 @@ Form1::Form1(Platform& platform, Form1Controls controls)
       engine_(platform, *this, [this] { return controls_.Text1.Text(); }) {}
 
 void Form1::Form_Load() {
-    // The marker of the folder a click would use: for a browser in its
-    // default folder, that is the default marker.
+    // Patched when a known folder's marker is there, as a click decides.
     if (engine_.IsPatched()) {
         controls_.Command1.SetText(std::wstring(UndoPatchCaption));
     }
@@ -37,6 +40,27 @@ int Form1::Show(const Message& message) { return platform_.ShowMessage(message.t
 
 std::wstring Form1::ChooseBrowserFolder() {
     return Module1::PickFolder(platform_, std::wstring(FolderPrompt), *this);
+}
+
+// The window stays alive while the click waits for another run: the button
+// takes no second click meanwhile, and after a moment the instructions say
+// what the wait is for.
+void Form1::WaitingForAnotherRun(std::chrono::milliseconds waited) {
+    if (!waiting_) {
+        waiting_ = true;
+        controls_.Command1.SetEnabled(false);
+    }
+    if (waited >= WaitNoticeAfter && !instructionsBeforeWaiting_) {
+        instructionsBeforeWaiting_ = controls_.Label2.Text();
+        controls_.Label2.SetText(std::wstring(WaitingInstructions));
+    }
+}
+
+void Form1::DoneWaiting() {
+    if (instructionsBeforeWaiting_) {
+        controls_.Label2.SetText(*std::exchange(instructionsBeforeWaiting_, std::nullopt));
+    }
+    if (std::exchange(waiting_, false)) controls_.Command1.SetEnabled(true);
 }
 
 }  // namespace tarnwick

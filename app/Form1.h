@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +24,9 @@ inline constexpr std::wstring_view PatchInstructions =
     L"Simply Click The Patch Button and you should have faster browsing in no time!";
 inline constexpr std::wstring_view UndoInstructions =
     L"Simply Click The Undo Patch Button and this tweak will be uninstalled.";
+// Shown in place of the instructions while a click waits for another run.
+inline constexpr std::wstring_view WaitingInstructions =
+    L"Waiting for another run of Tarnwick to finish\u2026";
 
 // The program's one window: its handlers and the state that outlives an
 // event. It reaches its controls through Form1Controls and the OS only
@@ -49,10 +54,14 @@ public:
 private:
     int Show(const Message& message) override;
     std::wstring ChooseBrowserFolder() override;
+    void WaitingForAnotherRun(std::chrono::milliseconds waited) override;
+    void DoneWaiting() override;
 
     Platform& platform_;
     Form1Controls controls_;
     PatchEngine engine_;
+    bool waiting_ = false;
+    std::optional<std::wstring> instructionsBeforeWaiting_;  // while the notice shows
 };
 
 }  // namespace tarnwick

@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include <iterator>
+#include <utility>
 #include <vector>
 
 #include "app/Colours.h"
@@ -147,6 +148,8 @@ void Win32Control::SetText(const std::wstring& text) {
     if (!::SetWindowTextW(hwnd_, text.c_str()))
         throw win32::LastErrorFailure(L"A caption could not be set.");
 }
+
+void Win32Control::SetEnabled(bool enabled) { ::EnableWindow(hwnd_, enabled ? TRUE : FALSE); }
 
 void Win32Control::SetFontItalic(bool italic) {
     // The same value again is no change to draw: no repaint, no flicker.
@@ -360,12 +363,21 @@ LRESULT Form1Window::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
             const int id = LOWORD(wParam);
             const int code = HIWORD(wParam);
             if (id == Command1Id && code == BN_CLICKED) {
+                if (std::exchange(inCommand_, true)) return 0;
                 Guard([this] { form_->Command1_Click(); });
+                inCommand_ = false;
+                if (std::exchange(closePending_, false) && hwnd_) ::DestroyWindow(hwnd_);
             } else if (id == Label1Id && code == STN_CLICKED) {
                 Guard([this] { form_->Label1_Click(); });
             }
             return 0;
         }
+        case WM_CLOSE:
+            if (inCommand_) {
+                closePending_ = true;
+                return 0;
+            }
+            break;
         case WM_MOUSEMOVE:
             MouseMoved(hwnd_, wParam, lParam);
             return 0;

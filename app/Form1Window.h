@@ -23,6 +23,7 @@ public:
     void SetText(const std::wstring& text) override;
     bool FontItalic() const override { return italic_; }
     void SetFontItalic(bool italic) override;
+    void SetEnabled(bool enabled) override;
 
 private:
     void ApplyFont() noexcept;
@@ -81,6 +82,10 @@ private:
     UINT dpi_ = 96;
     bool creating_ = false;  // inside CreateWindowEx: no owner yet, nothing to destroy
     bool ended_ = false;
+    // A click's command runs, boxes and waits included: no second click may
+    // enter it, and a close is put off until it is over.
+    bool inCommand_ = false;
+    bool closePending_ = false;
     bool systemColours_ = false;  // window text on window, instead of on white
     int exitCode_ = 0;
 

@@ -21,6 +21,8 @@ public:
     explicit SwitchedConversation(const CommandLine& command) : command_(command) {}
     int Show(const Message& message) override { return UnattendedAnswer(message.prompt, command_); }
     std::wstring ChooseBrowserFolder() override { return command_.folder; }
+    void WaitingForAnotherRun(std::chrono::milliseconds) override {}
+    void DoneWaiting() override {}
 
 private:
     const CommandLine& command_;
@@ -46,29 +48,42 @@ struct Report {
     std::wstring line;
 };
 
+std::wstring KnownFolders() { return std::wstring(DefaultFolder) + L" or " + std::wstring(X86Folder); }
+
+// Each file kept aside is named, after what was done.
+std::wstring WithKeptFiles(std::wstring line, const Result& result) {
+    for (const KeptFile& file : result.kept) line += L" " + KeptFileText(file);
+    return line;
+}
+
 Report Describe(const Result& result) {
     const std::wstring prefs = result.folder + std::wstring(PrefsRelativePath);
     switch (result.outcome) {
         case Outcome::Patched:
             return {ExitCode::Done,
-                    !result.marker.empty()
-                        ? L"Patched: " + prefs + L" is written."
-                        : L"Patched: " + prefs +
-                              L" is written. It is outside the browser's own folders, so /undo "
-                              L"will not remove it."};
-        case Outcome::Undone:
-            return {ExitCode::Done, L"Undone: the tweak is removed from " + result.folder + L"."};
+                    WithKeptFiles(!result.marker.empty()
+                                      ? L"Patched: " + prefs + L" is written."
+                                      : L"Patched: " + prefs +
+                                            L" is written. It is outside the browser's own "
+                                            L"folders, so /undo will not remove it.",
+                                  result)};
+        case Outcome::Undone: {
+            std::wstring folders;
+            for (const std::wstring& folder : result.undone)
+                folders += (folders.empty() ? L"" : L" and ") + folder;
+            return {ExitCode::Done,
+                    WithKeptFiles(L"Undone: the tweak is removed from " + folders + L".", result)};
+        }
         case Outcome::AlreadyPatched:
             return {ExitCode::Done,
                     L"Already patched: " + result.marker + L" exists. Nothing was changed."};
         case Outcome::NotPatched:
-            return {ExitCode::Done, L"Not patched: there is nothing to undo in " + result.folder + L"."};
+            return {ExitCode::Done, L"Not patched: there is nothing to undo in " + KnownFolders() + L"."};
         case Outcome::UndoDeclined:
             return {ExitCode::Done, L"Nothing was changed."};
         case Outcome::NotLocated:
-            return {ExitCode::NoBrowser, L"No browser in " + std::wstring(DefaultFolder) + L" or " +
-                                             std::wstring(X86Folder) +
-                                             L". Give its folder with /folder."};
+            return {ExitCode::NoBrowser,
+                    L"No browser in " + KnownFolders() + L". Give its folder with /folder."};
         case Outcome::GaveUp:
             if (result.failure && !result.failure->IsNotFound())
                 return {ExitCode::Failed, ErrorLine(*result.failure)};
@@ -119,6 +134,7 @@ int UnattendedAnswer(Prompt prompt, const CommandLine& command) {
             return No;
         case Prompt::PatchingComplete:
         case Prompt::TweakRemoved:
+        case Prompt::ChangedFileKept:
             return Ok;
     }
     return No;

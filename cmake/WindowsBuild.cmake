@@ -27,6 +27,10 @@ endif()
 add_library(tarnwick_win32 STATIC
   platform/win32/Win32Platform.cpp
   platform/win32/Win32FileSystem.cpp
+  platform/win32/Win32HeldTree.cpp
+  platform/win32/Win32RunLock.cpp
+  platform/win32/Win32TreeRemoval.cpp
+  platform/win32/NtFiles.cpp
   platform/win32/ShellOpen.cpp
   platform/win32/Win32Output.cpp
   app/Form1Window.cpp)

@@ -1,5 +1,6 @@
 #include "patch/Locations.h"
 #include "patch/PatchEngine.h"
+#include "platform/Decimal.h"
 #include "platform/Failure.h"
 
 namespace tarnwick {
@@ -8,19 +9,37 @@ namespace {
 constexpr std::wstring_view PatchingComplete = L"Patching is complete.";
 constexpr std::wstring_view LookAgain =
     L"Tarnwick could not find Firefox in this folder, would you like to look again?";
+// firefox.exe itself is small (its code is in its libraries); a file far
+// larger is no browser to ask.
+constexpr std::size_t MaxProgramBytes = 16 * 1024 * 1024;
+
+Failure NoSuchFolder(const std::wstring& folder) {
+    return Failure(FailureCode::PathNotFound,
+                   L"There is no such folder.\n" + folder + std::wstring(ProfileRelativePath));
+}
 }  // namespace
 
 // Tries the chosen folder until the patch is in, the user gives up, or
-// cancels the folder dialog. Each folder's browser is asked its version
-// before anything is written there. The files are changed under the run
-// lock, and every question waits outside it. The failure handler itself is
-// not guarded: a failure in the dialog passes to the caller.
-Result PatchEngine::ApplyPatch(bool patchedAtProbe) {
+// cancels the folder dialog. The folder is held from the moment it is
+// chosen: its browser is asked its version before anything is written, and
+// whatever is written lands in that same folder, wherever its path leads by
+// then. The files are changed under the folder's run lock, and every
+// question waits outside it. The failure handler itself is not guarded: a
+// failure in the dialog passes to the caller.
+Result PatchEngine::ApplyPatch() {
     for (;;) {
         const KnownInstall* known = KnownInstallAt(BrowserFolder);
-        if (!patchedAtProbe) {
-            const auto version =
-                platform_.ProductVersion(BrowserFolder + std::wstring(BrowserProgramName));
+        std::unique_ptr<HeldFolder> browser;
+        std::optional<Failure> failure;
+        try {
+            browser = HoldBrowserFolder(BrowserFolder);
+            if (!browser) failure = NoSuchFolder(BrowserFolder);
+        } catch (const Failure& refused) {
+            failure = refused;
+        }
+        bool already = false;
+        if (browser) {
+            const auto version = BrowserVersionIn(*browser);
             if (version && TweakEffectOn(*version) != TweakEffect::Works &&
                 Show(Prompt::PatchAnyway, PatchAnywayText(*version), Style::YesNoExclamation) !=
                     Answer::Yes) {
@@ -28,19 +47,14 @@ Result PatchEngine::ApplyPatch(bool patchedAtProbe) {
                 declined.version = version;
                 return declined;
             }
-        }
-        patchedAtProbe = false;
-
-        bool already = false;
-        std::optional<Failure> failure;
-        {
-            const auto lock = platform_.LockRun();
+            const auto lock = LockRun(*browser);
             // Another run may have put the tweak in place meanwhile.
-            already = known && DirectoryExists(std::wstring(known->marker));
-            if (!already) failure = TryApplyOnce(known);
+            already = known && IsMarked(*browser);
+            if (!already) failure = TryApplyOnce(*browser, known);
         }
         if (!failure) {
             Show(Prompt::PatchingComplete, std::wstring(PatchingComplete), Style::OkInformation);
+            ShowKeptFiles();
             Result patched = Finish(already ? Outcome::AlreadyPatched : Outcome::Patched);
             if (known) patched.marker = known->marker;
             return patched;
@@ -54,12 +68,22 @@ Result PatchEngine::ApplyPatch(bool patchedAtProbe) {
     }
 }
 
-// Only a known folder is marked: undo reaches nothing else.
-std::optional<Failure> PatchEngine::TryApplyOnce(const KnownInstall* known) {
+// Read from the held folder, like everything else. A program file that
+// cannot be read or understood asks nothing.
+std::optional<FileVersion> PatchEngine::BrowserVersionIn(HeldFolder& browser) {
     try {
-        WritePreferences(BrowserFolder);
-        if (known && !DirectoryExists(std::wstring(known->marker)))
-            platform_.CreateFolder(std::wstring(known->marker));
+        const auto image = browser.ReadFile(std::wstring(BrowserProgramName), MaxProgramBytes);
+        return image ? ProductVersionOfImage(*image) : std::nullopt;
+    } catch (const Failure&) {
+        return std::nullopt;
+    }
+}
+
+// Only a known folder is marked: undo reaches nothing else.
+std::optional<Failure> PatchEngine::TryApplyOnce(HeldFolder& browser, const KnownInstall* known) {
+    try {
+        WritePreferences(browser);
+        if (known && !IsMarked(browser)) browser.CreateFolder(std::wstring(MarkerName));
         return std::nullopt;
     } catch (const Failure& failure) {
         return failure;
@@ -68,38 +92,71 @@ std::optional<Failure> PatchEngine::TryApplyOnce(const KnownInstall* known) {
 
 // Writes the new file beside the profile folder and swaps it in whole, so
 // a failed write never leaves a cut-off user.js. A different user.js found
-// there is kept once, the first time, so undo can put the original back.
-void PatchEngine::WritePreferences(const std::wstring& folder) {
-    const WorkFolders held = HoldWorkFolders(folder);
-    if (!held.profile)
-        throw Failure(FailureCode::PathNotFound,
-                      L"There is no such folder.\n" + folder + std::wstring(ProfileRelativePath));
+// there is kept first, so nothing the administrator wrote is lost.
+void PatchEngine::WritePreferences(HeldFolder& browser) {
+    const WorkFolders work = HoldWorkFolders(browser, BrowserFolder);
+    if (!work.profile) throw NoSuchFolder(BrowserFolder);
 
-    const std::wstring prefsPath = folder + std::wstring(PrefsRelativePath);
     std::optional<std::string> earlier;
-    if (auto existing = OpenBelowBrowser(prefsPath)) earlier = existing->ReadAll();
+    auto current =
+        OpenBelowBrowser(*work.profile, PrefsName, BrowserFolder + std::wstring(PrefsRelativePath));
+    if (current) earlier = current->ReadAll();
 
     const std::string bytes = OwnBytes();
-    auto file = NewTemporaryFile(folder + std::wstring(DefaultsRelativePath));
+    auto file = NewTemporaryFile(*work.defaults);
     file->Write(bytes);
-    KeepOriginal(folder, earlier, bytes);
-    file->Commit(prefsPath, true);
+    KeepOriginal(work, std::move(current), earlier, bytes);
+    file->Commit(*work.profile, std::wstring(PrefsName), true);
 }
 
-// An original kept by an earlier version inside the profile folder is
-// moved up out of it, where the browser does not copy it into profiles.
-void PatchEngine::KeepOriginal(const std::wstring& folder, const std::optional<std::string>& earlier,
-                               const std::string& bytes) {
-    const std::wstring keptPath = folder + std::wstring(KeptOriginalRelativePath);
-    if (IsFileBelowBrowser(keptPath)) return;
-    if (auto kept = OpenBelowBrowser(folder + std::wstring(EarlierKeptOriginalRelativePath))) {
-        kept->MoveOnto(keptPath);
+// The first different user.js is kept as the original, for undo to put
+// back. One that differs from that original too was written after an
+// earlier patch: it is kept aside under a new name. An original kept by an
+// earlier version inside the profile folder is moved up out of it, where
+// the browser does not copy it into profiles. `current` is closed on the
+// way out, so that the new file can take its name.
+void PatchEngine::KeepOriginal(const WorkFolders& work, std::unique_ptr<ExistingFile> current,
+                               const std::optional<std::string>& earlier, const std::string& bytes) {
+    const std::wstring keptPath =
+        work.folder + std::wstring(DefaultsRelativePath) + std::wstring(KeptOriginalName);
+    const bool nothingToKeep = !earlier || *earlier == bytes;
+    std::unique_ptr<ExistingFile> kept;
+    const PathFacts facts = InspectBelowBrowser(*work.defaults, KeptOriginalName, keptPath);
+    const bool keptHere = facts.exists && !facts.folder;
+    if (keptHere) {
+        kept = OpenBelowBrowser(*work.defaults, KeptOriginalName, keptPath);
+    } else {
+        kept = OpenBelowBrowser(*work.profile, KeptOriginalName,
+                                work.folder + std::wstring(ProfileRelativePath) +
+                                    std::wstring(KeptOriginalName));
+    }
+    if (kept) {
+        if (!nothingToKeep && kept->ReadAll() != *earlier) KeepChanged(work, std::move(current));
+        if (!keptHere) kept->MoveOnto(*work.defaults, std::wstring(KeptOriginalName), false);
         return;
     }
-    if (!earlier || *earlier == bytes) return;
-    auto copy = NewTemporaryFile(folder + std::wstring(DefaultsRelativePath));
+    current.reset();
+    if (nothingToKeep) return;
+    auto copy = NewTemporaryFile(*work.defaults);
     copy->Write(*earlier);
-    copy->Commit(keptPath, false);
+    copy->Commit(*work.defaults, std::wstring(KeptOriginalName), false);
+}
+
+// Under the first "user.js.changed-<n>" in `defaults\` that nothing has:
+// never over anything.
+void PatchEngine::KeepChanged(const WorkFolders& work, std::unique_ptr<ExistingFile> file) {
+    constexpr unsigned Attempts = 100;
+    for (unsigned n = 1;; ++n) {
+        const std::wstring name = std::wstring(ChangedPrefix) + DecimalText(n);
+        try {
+            file->MoveOnto(*work.defaults, name, false);
+            kept_.push_back({work.folder + std::wstring(PrefsRelativePath),
+                             work.folder + std::wstring(DefaultsRelativePath) + name});
+            return;
+        } catch (const Failure& failure) {
+            if (!failure.IsAlreadyExists() || n == Attempts) throw;
+        }
+    }
 }
 
 }  // namespace tarnwick

@@ -1,10 +1,13 @@
 // The files below a browser folder, as the engine reaches them. The program
 // runs with an administrator's rights, and the folder may be one that
 // ordinary users can write (a browser of their own, given with /folder or
-// chosen in the dialog). So nothing below it is followed through a link: a
-// link there could lead the program's writes anywhere, and hand what it
-// reads to whoever can read that folder. The folder itself may sit behind a
-// link, such as a relocated Program Files: only what lies below is checked.
+// chosen in the dialog). So the browser's folder is held from the moment
+// it is checked, and everything below it is reached through the folder
+// that holds it, one name at a time: a path, once checked, is never trusted
+// again. Nothing below is followed through a link either: a link there
+// could lead the program's writes anywhere, and hand what it reads to
+// whoever can read that folder. The browser's folder itself may sit behind
+// a link, such as a relocated Program Files: only what lies below is checked.
 
 #include <cwctype>
 
@@ -17,11 +20,10 @@ namespace tarnwick {
 
 namespace {
 
-Failure LinkRefused(const std::wstring& path) {
-    return Failure(FailureCode::ReparsePoint,
-                   L"This is a link, and Tarnwick follows no link below the browser's folder.\n" +
-                       path);
-}
+// How long a run waits for another one that changes files in the same
+// folder, and how often it looks whether that one is done.
+constexpr std::chrono::milliseconds RunLockPatience{60 * 1000};
+constexpr std::chrono::milliseconds RunLockPoll{100};
 
 bool StartsWith(std::wstring_view name, std::wstring_view prefix) {
     if (name.size() < prefix.size()) return false;
@@ -48,8 +50,16 @@ bool IsNumberedName(std::wstring_view name, std::wstring_view prefix, bool hex, 
 
 }  // namespace
 
-std::unique_ptr<HeldFolder> PatchEngine::HoldBelowBrowser(const std::wstring& path) {
-    auto held = platform_.HoldFolder(path);
+// The one path a run opens. What is not a folder is no browser's folder.
+std::unique_ptr<HeldFolder> PatchEngine::HoldBrowserFolder(const std::wstring& folder) {
+    auto held = platform_.HoldFolder(folder);
+    if (held && !held->Facts().folder) return nullptr;
+    return held;
+}
+
+std::unique_ptr<HeldFolder> PatchEngine::HoldBelowBrowser(HeldFolder& in, std::wstring_view name,
+                                                          const std::wstring& path) {
+    auto held = in.HoldFolder(std::wstring(name));
     if (held && held->Facts().link) throw LinkRefused(path);
     if (held && !held->Facts().folder) return nullptr;
     return held;
@@ -57,19 +67,22 @@ std::unique_ptr<HeldFolder> PatchEngine::HoldBelowBrowser(const std::wstring& pa
 
 // `defaults` and `defaults\profile`, held for as long as the files in them
 // are changed, and cleared of what runs cut short left there.
-PatchEngine::WorkFolders PatchEngine::HoldWorkFolders(const std::wstring& folder) {
+PatchEngine::WorkFolders PatchEngine::HoldWorkFolders(HeldFolder& browser, const std::wstring& folder) {
     WorkFolders held;
-    held.defaults = HoldBelowBrowser(folder + std::wstring(DefaultsRelativePath));
+    held.folder = folder;
+    held.defaults = HoldBelowBrowser(browser, DefaultsName, folder + std::wstring(DefaultsRelativePath));
     if (!held.defaults) return held;
-    held.profile = HoldBelowBrowser(folder + std::wstring(ProfileRelativePath));
-    SweepTemporaryFiles(folder);
+    held.profile =
+        HoldBelowBrowser(*held.defaults, ProfileName, folder + std::wstring(ProfileRelativePath));
+    SweepTemporaryFiles(held);
     return held;
 }
 
 // A file with more than one name is refused too: writing it, or handing its
 // bytes to the browser, would reach the file behind its other names.
-std::unique_ptr<ExistingFile> PatchEngine::OpenBelowBrowser(const std::wstring& path) {
-    auto file = platform_.OpenExistingFile(path);
+std::unique_ptr<ExistingFile> PatchEngine::OpenBelowBrowser(HeldFolder& in, std::wstring_view name,
+                                                            const std::wstring& path) {
+    auto file = in.OpenFile(std::wstring(name));
     if (file && file->Facts().link) throw LinkRefused(path);
     if (file && file->Facts().names > 1)
         throw Failure(FailureCode::AccessDenied,
@@ -79,53 +92,96 @@ std::unique_ptr<ExistingFile> PatchEngine::OpenBelowBrowser(const std::wstring& 
     return file;
 }
 
-// A folder of that name is no file: whatever is to be put there fails.
-bool PatchEngine::IsFileBelowBrowser(const std::wstring& path) {
-    const PathFacts facts = platform_.Inspect(path);
+PathFacts PatchEngine::InspectBelowBrowser(HeldFolder& in, std::wstring_view name,
+                                           const std::wstring& path) {
+    const PathFacts facts = in.Inspect(std::wstring(name));
     if (facts.link) throw LinkRefused(path);
-    return facts.exists && !facts.folder;
+    return facts;
 }
 
 // Where this version keeps it, or else where earlier ones did.
-std::unique_ptr<ExistingFile> PatchEngine::OpenKeptOriginal(const std::wstring& folder) {
-    if (auto kept = OpenBelowBrowser(folder + std::wstring(KeptOriginalRelativePath))) return kept;
-    return OpenBelowBrowser(folder + std::wstring(EarlierKeptOriginalRelativePath));
+std::unique_ptr<ExistingFile> PatchEngine::OpenKeptOriginal(const WorkFolders& work) {
+    const std::wstring name(KeptOriginalName);
+    if (auto kept = OpenBelowBrowser(*work.defaults, name,
+                                     work.folder + std::wstring(DefaultsRelativePath) + name))
+        return kept;
+    if (!work.profile) return nullptr;
+    return OpenBelowBrowser(*work.profile, name,
+                            work.folder + std::wstring(ProfileRelativePath) + name);
+}
+
+// A folder whose marker is a link to a folder counts as marked: undo then
+// removes the link, and nothing it leads to.
+bool PatchEngine::IsMarked(HeldFolder& browser) {
+    const PathFacts marker = browser.Inspect(std::wstring(MarkerName));
+    return marker.exists && marker.folder;
+}
+
+// One run at a time changes files in a folder. A run that finds the folder
+// taken looks again every so often, for a minute at most; meanwhile the
+// person at the window is told why nothing happens.
+std::unique_ptr<RunLock> PatchEngine::LockRun(HeldFolder& browser) {
+    if (auto lock = browser.TryLockRun()) return lock;
+    std::unique_ptr<RunLock> lock;
+    try {
+        const auto started = platform_.Ticks();
+        while (!lock) {
+            const auto waited = platform_.Ticks() - started;
+            if (waited >= RunLockPatience)
+                throw Failure(FailureCode::AnotherRunInProgress,
+                              L"Another run of Tarnwick kept the browser's folder for over a minute, "
+                              L"so this one changed nothing. Try again later.");
+            conversation_.WaitingForAnotherRun(waited);
+            platform_.Pause(RunLockPoll);
+            lock = browser.TryLockRun();
+        }
+    } catch (...) {
+        conversation_.DoneWaiting();
+        throw;
+    }
+    conversation_.DoneWaiting();
+    return lock;
 }
 
 // Made new, never opened by a name that something else made. Stale ones
 // are swept before, so the first name is nearly always free.
-std::unique_ptr<TemporaryFile> PatchEngine::NewTemporaryFile(const std::wstring& folder) {
+std::unique_ptr<TemporaryFile> PatchEngine::NewTemporaryFile(HeldFolder& defaults) {
     constexpr unsigned Attempts = 100;
     for (unsigned n = 1;; ++n) {
-        const std::wstring path =
-            folder + std::wstring(TemporaryPrefix) + DecimalText(n) + std::wstring(TemporarySuffix);
+        const std::wstring name =
+            std::wstring(TemporaryPrefix) + DecimalText(n) + std::wstring(TemporarySuffix);
         try {
-            return platform_.CreateNewFile(path);
+            return defaults.CreateNewFile(name);
         } catch (const Failure& failure) {
             if (!failure.IsAlreadyExists() || n == Attempts) throw;
         }
     }
 }
 
-// Only runs that hold the run lock write these files, so any found now
-// were left by a run that was cut short. A plain file of that name goes;
-// anything else is left where it is, and so is one that will not go.
-void PatchEngine::SweepTemporaryFiles(const std::wstring& folder) {
+// Only runs that hold the folder's run lock write these files, so any found
+// now were left by a run that was cut short. What is opened is checked as
+// itself before it goes: a plain file with one name, the very one the
+// listing named. Anything else is left where it is, and so is one that
+// will not go.
+void PatchEngine::SweepTemporaryFiles(const WorkFolders& work) {
     struct Place {
-        std::wstring_view relative, prefix;
+        HeldFolder* folder;
+        std::wstring_view prefix;
         bool hex;
         size_t maxDigits;
     };
-    const Place places[] = {{DefaultsRelativePath, TemporaryPrefix, false, 9},
-                            {ProfileRelativePath, EarlierTemporaryPrefix, true, 4}};
+    const Place places[] = {{work.defaults.get(), TemporaryPrefix, false, 9},
+                            {work.profile.get(), EarlierTemporaryPrefix, true, 4}};
     for (const Place& place : places) {
-        const std::wstring in = folder + std::wstring(place.relative);
-        for (const std::wstring& name : platform_.NamesIn(in)) {
-            if (!IsNumberedName(name, place.prefix, place.hex, place.maxDigits)) continue;
+        if (!place.folder) continue;
+        for (const FolderEntry& entry : place.folder->Entries()) {
+            if (!IsNumberedName(entry.name, place.prefix, place.hex, place.maxDigits)) continue;
             try {
-                const PathFacts facts = platform_.Inspect(in + name);
-                if (facts.link || facts.folder || facts.names != 1) continue;
-                if (auto file = platform_.OpenExistingFile(in + name)) file->Remove();
+                auto file = place.folder->OpenFile(entry.name);
+                if (!file) continue;
+                const PathFacts& facts = file->Facts();
+                if (facts.link || facts.folder || facts.names != 1 || facts.id != entry.id) continue;
+                file->Remove();
             } catch (const Failure&) {
                 // A leftover that cannot go now is tried again by the next run.
             }

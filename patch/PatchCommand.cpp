@@ -20,31 +20,69 @@ int PatchEngine::Show(Prompt prompt, std::wstring text, unsigned style) {
     return conversation_.Show(Message{prompt, std::move(text), style});
 }
 
-Result PatchEngine::Finish(Outcome outcome) { return Result{outcome, BrowserFolder, {}, {}, {}}; }
+std::wstring KeptFileText(const KeptFile& file) {
+    return file.prefs + L" had been changed since the patch, so Tarnwick kept it as " + file.kept +
+           L".";
+}
 
+void PatchEngine::ShowKeptFiles() {
+    for (const KeptFile& file : kept_)
+        Show(Prompt::ChangedFileKept, KeptFileText(file), Style::OkInformation);
+}
+
+Result PatchEngine::Finish(Outcome outcome) {
+    Result result{outcome, BrowserFolder, {}, {}, {}, {}, {}};
+    result.kept = kept_;
+    return result;
+}
+
+// A browser is where its profile defaults folder is, in the default folder
+// first; failing that, where its program file is. An empty folder left by
+// an uninstaller, or a browser too new to have the profile defaults, never
+// hides an older browser in the other folder.
 const KnownInstall* PatchEngine::LocateKnownInstall() {
-    if (DirectoryExists(std::wstring(DefaultFolder))) return &DefaultInstall;
-    // The folder turned up between the two probes: the file was found
-    // there, so that is the folder to patch.
-    if (FileExists(std::wstring(DefaultPrefsFile))) return &DefaultInstall;
-    // Only where the default folder is missing: with browsers in both, the
-    // default one is used and the other left alone.
-    if (DirectoryExists(std::wstring(X86Folder))) return &X86Install;
+    for (const KnownInstall* install : KnownInstalls)
+        if (DirectoryExists(std::wstring(install->profileFolder))) return install;
+    for (const KnownInstall* install : KnownInstalls)
+        if (FileExists(std::wstring(install->programFile))) return install;
     return nullptr;
 }
 
 const KnownInstall* PatchEngine::KnownInstallAt(const std::wstring& folder) {
-    for (const KnownInstall* install : {&DefaultInstall, &X86Install})
+    for (const KnownInstall* install : KnownInstalls)
         if (platform_.SamePath(folder, std::wstring(install->folder))) return install;
     return nullptr;
 }
 
-bool PatchEngine::IsPatched() {
-    const KnownInstall* known = LocateKnownInstall();
-    return DirectoryExists(std::wstring((known ? *known : DefaultInstall).marker));
+const KnownInstall* PatchEngine::FirstMarkedInstall() {
+    for (const KnownInstall* install : KnownInstalls)
+        if (DirectoryExists(std::wstring(install->marker))) return install;
+    return nullptr;
 }
 
+bool PatchEngine::IsPatched() { return FirstMarkedInstall() != nullptr; }
+
 Result PatchEngine::Command(Request request) {
+    kept_.clear();
+    if (const KnownInstall* marked = FirstMarkedInstall()) {
+        switch (request) {
+            case Request::Undo:
+                return Undo();
+            case Request::Patch:
+                if (Result already = StillPatched(*marked); already.outcome == Outcome::AlreadyPatched)
+                    return already;
+                break;  // an undo took it out meanwhile: patch as usual
+            case Request::Toggle:
+                // Asked before any lock is taken: nobody waits on a person's answer.
+                if (Show(Prompt::ConfirmUndo, std::wstring(ConfirmUndo), Style::YesNoExclamation) !=
+                    Answer::Yes)
+                    return Finish(Outcome::UndoDeclined);
+                return Undo();
+        }
+    } else if (request == Request::Undo) {
+        return Undo();  // it may still finish a patch that was cut short
+    }
+
     if (const KnownInstall* known = LocateKnownInstall()) {
         BrowserFolder = known->folder;
     } else {
@@ -54,89 +92,115 @@ Result PatchEngine::Command(Request request) {
         BrowserFolder = conversation_.ChooseBrowserFolder();
         if (BrowserFolder.empty()) return Finish(Outcome::NotLocated);
     }
-
-    // A chosen folder that is not a known one has no marker of its own: the
-    // default folder's answers for it, as it always has.
-    const KnownInstall* known = KnownInstallAt(BrowserFolder);
-    const KnownInstall& recorded = known ? *known : DefaultInstall;
-    const bool patched = DirectoryExists(std::wstring(recorded.marker));
-    switch (request) {
-        case Request::Patch:
-            return ApplyPatch(patched);
-        case Request::Undo:
-            // Decided again once no other run can change the folder.
-            return Undo(recorded);
-        case Request::Toggle:
-            break;
-    }
-    if (!patched) return ApplyPatch(false);
-    // Asked before the lock is taken: nobody waits on a person's answer.
-    if (Show(Prompt::ConfirmUndo, std::wstring(ConfirmUndo), Style::YesNoExclamation) != Answer::Yes)
-        return Finish(Outcome::UndoDeclined);
-    return Undo(recorded);
+    return ApplyPatch();
 }
 
-// The marker stays until the file is back: an undo that fails or is cut
-// short leaves the tweak recorded, and the next undo finishes the job.
-// Undo deletes only a user.js that holds exactly the program's own bytes,
-// so it never deletes an original that an earlier undo already put back.
-Result PatchEngine::Undo(const KnownInstall& install) {
-    const std::wstring folder(install.folder);
-    const std::wstring marker(install.marker);
-    Outcome outcome = Outcome::Undone;
-    {
-        const auto lock = platform_.LockRun();
-        if (DirectoryExists(marker)) {
-            if (!FormFileSystem) FormFileSystem = platform_.NewFileSystemObject();
-            // Read-only content in the marker stops the undo before the file
-            // is touched.
-            FormFileSystem->CheckDeleteFolder(marker, false);
-            RestoreOrRemovePreferences(folder);
-            FormFileSystem->DeleteFolder(marker, false);
-        } else if (!FinishCutShortPatch(folder)) {
-            outcome = Outcome::NotPatched;
+// Looked at again once no other run can change the folder.
+Result PatchEngine::StillPatched(const KnownInstall& install) {
+    Result result = Finish(Outcome::NotPatched);
+    if (auto browser = HoldBrowserFolder(std::wstring(install.folder))) {
+        const auto lock = LockRun(*browser);
+        if (IsMarked(*browser)) {
+            result = Finish(Outcome::AlreadyPatched);
+            result.folder = install.folder;
+            result.marker = install.marker;
         }
     }
-    Show(Prompt::TweakRemoved, std::wstring(TweakRemoved), Style::OkSystemModal);
-    Result result = Finish(outcome);
-    result.folder = folder;
-    result.marker = marker;
     return result;
 }
 
-// A user.js kept from before the tweak goes back in place; otherwise the
-// file goes, if it is the program's own. A file that is already gone is
-// the state undo wants.
-void PatchEngine::RestoreOrRemovePreferences(const std::wstring& folder) {
-    const WorkFolders held = HoldWorkFolders(folder);
-    if (!held.defaults) return;
-    const std::wstring prefs = folder + std::wstring(PrefsRelativePath);
-    if (auto kept = OpenKeptOriginal(folder)) {
-        if (!held.profile)
-            throw Failure(FailureCode::PathNotFound,
-                          L"The kept user.js has no folder to go back to.\n" + folder +
-                              std::wstring(ProfileRelativePath));
-        kept->MoveOnto(prefs);
+// Every known folder in turn, whichever a click would patch: a tweak is
+// never stranded in one folder because a browser turned up in another.
+Result PatchEngine::Undo() {
+    Result result = Finish(Outcome::NotPatched);
+    for (const KnownInstall* install : KnownInstalls) UndoIn(*install, result);
+    result.kept = kept_;
+    if (!result.undone.empty()) result.outcome = Outcome::Undone;
+    Show(Prompt::TweakRemoved, std::wstring(TweakRemoved), Style::OkSystemModal);
+    ShowKeptFiles();
+    return result;
+}
+
+// The marker stays until the file is right, and the kept original until
+// the marker is gone: an undo that fails or is cut short leaves the tweak
+// recorded, and the next undo finishes the job. Without a marker, a patch
+// that was cut short is finished instead.
+void PatchEngine::UndoIn(const KnownInstall& install, Result& result) {
+    const std::wstring folder(install.folder);
+    const auto browser = HoldBrowserFolder(folder);
+    if (!browser) return;
+    const auto lock = LockRun(*browser);
+    const WorkFolders work = HoldWorkFolders(*browser, folder);
+    if (IsMarked(*browser)) {
+        if (!FormFileSystem) FormFileSystem = platform_.NewFileSystemObject();
+        // Read-only content in the marker stops the undo before the file
+        // is touched.
+        FormFileSystem->CheckDeleteFolder(*browser, std::wstring(MarkerName), false);
+        auto kept = RestorePreferences(work);
+        FormFileSystem->DeleteFolder(*browser, std::wstring(MarkerName), false);
+        if (kept) kept->Remove();
+    } else if (!FinishCutShortPatch(work)) {
         return;
     }
-    if (!held.profile) return;
-    if (auto file = OpenBelowBrowser(prefs); file && file->ReadAll() == OwnBytes()) file->Remove();
+    result.undone.push_back(folder);
+}
+
+// The user.js kept from before the tweak is written back in place;
+// otherwise the file goes, if it is the program's own. One that holds
+// anything else was changed since the patch: it is kept aside, never
+// deleted or overwritten. A file that is already gone is the state undo
+// wants. The kept original itself stays until the marker has gone, and is
+// handed back for that.
+std::unique_ptr<ExistingFile> PatchEngine::RestorePreferences(const WorkFolders& work) {
+    if (!work.defaults) return nullptr;
+    auto kept = OpenKeptOriginal(work);
+    if (!work.profile) {
+        if (kept)
+            throw Failure(FailureCode::PathNotFound,
+                          L"The kept user.js has no folder to go back to.\n" + work.folder +
+                              std::wstring(ProfileRelativePath));
+        return nullptr;
+    }
+    std::optional<std::string> original;
+    if (kept) original = kept->ReadAll();
+    if (auto current = OpenBelowBrowser(*work.profile, PrefsName,
+                                        work.folder + std::wstring(PrefsRelativePath))) {
+        const std::string bytes = current->ReadAll();
+        if (bytes == original) return kept;  // already back
+        if (bytes != OwnBytes()) {
+            KeepChanged(work, std::move(current));
+        } else if (!original) {
+            current->Remove();
+        }
+    }
+    if (original) {
+        auto file = NewTemporaryFile(*work.defaults);
+        file->Write(*original);
+        file->Commit(*work.profile, std::wstring(PrefsName), true);
+    }
+    return kept;
 }
 
 // With no marker, a patch cut short may still have left its work behind:
 // the payload with the original kept beside it (finished here by putting
-// the original back), or a copy of the original that it never used.
+// the original back), the payload alone where there was no user.js before
+// (finished by removing it), or a copy of the original that it never used.
 // True when the tweak was found and taken out.
-bool PatchEngine::FinishCutShortPatch(const std::wstring& folder) {
-    const WorkFolders held = HoldWorkFolders(folder);
-    if (!held.profile) return false;
-    auto kept = OpenKeptOriginal(folder);
-    if (!kept) return false;
-    const std::wstring prefs = folder + std::wstring(PrefsRelativePath);
+bool PatchEngine::FinishCutShortPatch(const WorkFolders& work) {
+    if (!work.profile) return false;
+    auto kept = OpenKeptOriginal(work);
     std::optional<std::string> current;
-    if (auto file = OpenBelowBrowser(prefs)) current = file->ReadAll();
+    if (auto file = OpenBelowBrowser(*work.profile, PrefsName,
+                                     work.folder + std::wstring(PrefsRelativePath))) {
+        current = file->ReadAll();
+        if (!kept && *current == OwnBytes()) {
+            file->Remove();
+            return true;
+        }
+    }
+    if (!kept) return false;
     if (!current || *current == OwnBytes()) {
-        kept->MoveOnto(prefs);
+        kept->MoveOnto(*work.profile, std::wstring(PrefsName), true);
         return true;
     }
     if (*current == kept->ReadAll()) kept->Remove();

@@ -44,6 +44,13 @@ private:
     std::wstring description_;
 };
 
+// A link met below the browser's folder, where the program follows none.
+inline Failure LinkRefused(const std::wstring& path) {
+    return Failure(FailureCode::ReparsePoint,
+                   L"This is a link, and Tarnwick follows no link below the browser's folder.\n" +
+                       path);
+}
+
 // Raised by EndProgram. It is deliberately not a std::exception, so that no
 // failure handler can mistake the end of the program for a failure.
 struct ProgramEnd {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -26,39 +28,79 @@ struct FileVersion {
     unsigned major = 0, minor = 0, build = 0, revision = 0;
 };
 
-// Questions about the file system, and the recursive folder delete.
+class HeldFolder;
+
+// Questions about the file system by path, and the recursive folder delete.
 // Every answer is a real answer: when the platform cannot tell, it raises.
 class FileSystemObject {
 public:
     virtual ~FileSystemObject() = default;
     virtual bool FolderExists(const std::wstring& path) = 0;
     virtual bool FileExists(const std::wstring& path) = 0;
-    // Removes the folder and everything in it. Links inside (or the folder
+    // Removes the folder `name` in `parent` and everything in it, each
+    // reached through the folder that holds it. Links inside (or the folder
     // itself, if it is one) are removed as links; what they point at is
     // never touched. Without force, a read-only file anywhere inside makes
     // the call fail before anything is removed.
-    virtual void DeleteFolder(const std::wstring& path, bool force) = 0;
+    virtual void DeleteFolder(HeldFolder& parent, const std::wstring& name, bool force) = 0;
     // Raises what DeleteFolder would raise for what is inside the folder,
     // and removes nothing.
-    virtual void CheckDeleteFolder(const std::wstring& path, bool force) = 0;
+    virtual void CheckDeleteFolder(HeldFolder& parent, const std::wstring& name, bool force) = 0;
 };
 
-// What is at a path, seen without following a link there.
+// A file system's own number for a file or folder: what a name led to, so
+// that what is opened can be told from what was listed or checked.
+using FileId = std::uint64_t;
+
+// What is at a name, seen without following a link there.
 struct PathFacts {
     bool exists = false;
     bool folder = false;
-    bool link = false;   // a reparse point: a symbolic link, a junction or the like
+    bool link = false;   // leads elsewhere: a symbolic link, a junction, a mount point
     unsigned names = 0;  // a file's hard links; 1 for a file with one name
+    FileId id = 0;
 };
 
+// A name in a folder's listing, with what it named when the folder was read.
+struct FolderEntry {
+    std::wstring name;
+    FileId id = 0;
+};
+
+class ExistingFile;
+class TemporaryFile;
+class RunLock;
+
 // A folder held open. Until its holder lets go, nobody can rename, replace
-// or remove it, so a name below it means the same place from the moment it
-// is checked to the moment it is changed.
+// or remove it. Everything below it is reached through it, one name at a
+// time, never by a path again: whatever happens to the path it was found
+// by, every change lands in the folder that was checked. Names are single
+// names: no separator, no stream.
 class HeldFolder {
 public:
     virtual ~HeldFolder() = default;
-    // What was opened: a link is opened as itself, never followed.
+    // What was opened: below a held folder, a link is opened as itself.
     virtual const PathFacts& Facts() const = 0;
+    // The folder `name` here, held in turn; null when nothing is there.
+    virtual std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& name) = 0;
+    virtual PathFacts Inspect(const std::wstring& name) = 0;
+    // The file `name` here, opened to be replaced (see ExistingFile); null
+    // when nothing is there.
+    virtual std::unique_ptr<ExistingFile> OpenFile(const std::wstring& name) = 0;
+    // The first `limit` bytes at most of the file `name`, opened only to be
+    // read, and shared with its other readers and writers; nullopt when
+    // there is no such file, it is a link or a folder, or it is larger.
+    virtual std::optional<std::string> ReadFile(const std::wstring& name, std::size_t limit) = 0;
+    // Creates a file at exactly `name`; AlreadyExists when anything, a link
+    // included, has that name.
+    virtual std::unique_ptr<TemporaryFile> CreateNewFile(const std::wstring& name) = 0;
+    // Creates one folder; AlreadyExists when anything has that name.
+    virtual void CreateFolder(const std::wstring& name) = 0;
+    // What the folder holds (files and folders, links not followed).
+    virtual std::vector<FolderEntry> Entries() = 0;
+    // The lock that lets one run at a time change files in this folder;
+    // null while another run holds it.
+    virtual std::unique_ptr<RunLock> TryLockRun() = 0;
 };
 
 // An existing file, opened as one that is about to be replaced: a read-only
@@ -69,9 +111,11 @@ public:
     virtual ~ExistingFile() = default;
     virtual const PathFacts& Facts() const = 0;
     virtual std::string ReadAll() = 0;
-    // Renames this file onto `target` in one step, replacing what is there;
-    // a read-only target is refused. Closes the file.
-    virtual void MoveOnto(const std::wstring& target) = 0;
+    // Renames this file to `name` in `folder` in one step, replacing what is
+    // there when asked to (a read-only target is refused), and closes it.
+    // Without `replace`, a taken name raises AlreadyExists and the file stays
+    // open where it was.
+    virtual void MoveOnto(HeldFolder& folder, const std::wstring& name, bool replace) = 0;
     // Removes this file, the one that was opened, whatever its name leads
     // to by now. Closes it.
     virtual void Remove() = 0;
@@ -83,11 +127,11 @@ class TemporaryFile {
 public:
     virtual ~TemporaryFile() = default;
     virtual void Write(const std::string& bytes) = 0;
-    // Flushes to disk, then renames onto `target` in one step.
-    virtual void Commit(const std::wstring& target, bool replaceExisting) = 0;
+    // Flushes to disk, then renames to `name` in `folder` in one step.
+    virtual void Commit(HeldFolder& folder, const std::wstring& name, bool replaceExisting) = 0;
 };
 
-// Held while a command changes files: one run at a time, on the machine.
+// Held while a command changes files in a folder: one run at a time.
 class RunLock {
 public:
     virtual ~RunLock() = default;
@@ -110,26 +154,15 @@ public:
 
     virtual std::unique_ptr<FileSystemObject> NewFileSystemObject() = 0;
 
-    // What is at `path`, without following a link there.
-    virtual PathFacts Inspect(const std::wstring& path) = 0;
-    // Holds the folder at `path` (see HeldFolder); null when nothing is there.
+    // Holds the browser's folder at `path`, following a link there (a
+    // relocated Program Files is one); null when there is no folder. The
+    // one place a run opens a path: all it changes is reached through this.
     virtual std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path) = 0;
-    // Opens the file at `path` (see ExistingFile); null when nothing is there.
-    virtual std::unique_ptr<ExistingFile> OpenExistingFile(const std::wstring& path) = 0;
-    // Creates a file at exactly `path`; AlreadyExists when anything, a link
-    // included, has that name.
-    virtual std::unique_ptr<TemporaryFile> CreateNewFile(const std::wstring& path) = 0;
-    // The names in a folder (files and folders, links not followed); none
-    // when there is no such folder.
-    virtual std::vector<std::wstring> NamesIn(const std::wstring& folder) = 0;
-    virtual void CreateFolder(const std::wstring& path) = 0;
-    // Waits, a minute at most, until no other run of the program is changing
-    // files; raises AnotherRunInProgress when that time has passed.
-    virtual std::unique_ptr<RunLock> LockRun() = 0;
 
-    // The product version in a program file's version resource; nullopt when
-    // there is no such file, it has no version resource, or it cannot be read.
-    virtual std::optional<FileVersion> ProductVersion(const std::wstring& path) = 0;
+    // A clock that only goes forward, and a pause that keeps the program's
+    // window painting and answering meanwhile.
+    virtual std::chrono::milliseconds Ticks() = 0;
+    virtual void Pause(std::chrono::milliseconds duration) = 0;
 
     // Text in the ANSI code page, as the preference file holds it.
     virtual std::string ToAnsi(const std::wstring& text) = 0;

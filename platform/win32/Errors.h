@@ -11,5 +11,7 @@ namespace tarnwick::win32 {
 // The failure for the calling thread's last Win32 error, naming what failed.
 Failure LastErrorFailure(const std::wstring& what);
 Failure ErrorFailure(DWORD error, const std::wstring& what);
+// Errors that mean "there is nothing at this path", as opposed to "cannot tell".
+bool MeansAbsent(DWORD error);
 
 }  // namespace tarnwick::win32

@@ -12,9 +12,6 @@ namespace tarnwick::win32 {
 struct Shell32 {
     static constexpr wchar_t Name[] = L"shell32.dll";
 };
-struct VersionLibrary {
-    static constexpr wchar_t Name[] = L"version.dll";
-};
 struct Ole32 {
     static constexpr wchar_t Name[] = L"ole32.dll";
 };

@@ -8,6 +8,7 @@
 #include "platform/win32/Handles.h"
 #include "platform/Decimal.h"
 #include "platform/win32/Win32FileSystem.h"
+#include "platform/win32/Win32HeldTree.h"
 #include "platform/win32/SystemLibraries.h"
 #include "platform/win32/ShellOpen.h"
 
@@ -26,6 +27,23 @@ Failure ErrorFailure(DWORD error, const std::wstring& what) {
 }
 
 Failure LastErrorFailure(const std::wstring& what) { return ErrorFailure(::GetLastError(), what); }
+
+bool MeansAbsent(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_BAD_NETPATH:
+        case ERROR_BAD_NET_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_DIRECTORY:
+        case ERROR_NOT_READY:
+            return true;
+        default:
+            return false;
+    }
+}
 
 FARPROC RoutineOf(HMODULE library, const wchar_t* libraryName, const char* name) {
     if (!library) throw LastErrorFailure(std::wstring(libraryName) + L" could not be loaded.");
@@ -46,53 +64,31 @@ std::unique_ptr<FileSystemObject> Win32Platform::NewFileSystemObject() {
     return std::make_unique<Win32FileSystemObject>();
 }
 
-PathFacts Win32Platform::Inspect(const std::wstring& path) { return InspectPath(path); }
-
 std::unique_ptr<HeldFolder> Win32Platform::HoldFolder(const std::wstring& path) {
     return HoldFolderAt(path);
 }
 
-std::unique_ptr<ExistingFile> Win32Platform::OpenExistingFile(const std::wstring& path) {
-    return OpenExisting(path);
+std::chrono::milliseconds Win32Platform::Ticks() {
+    return std::chrono::milliseconds(::GetTickCount64());
 }
 
-std::unique_ptr<TemporaryFile> Win32Platform::CreateNewFile(const std::wstring& path) {
-    return CreateNew(path);
-}
-
-std::vector<std::wstring> Win32Platform::NamesIn(const std::wstring& folder) {
-    return NamesInFolder(folder);
-}
-
-std::unique_ptr<RunLock> Win32Platform::LockRun() { return AcquireRunLock(); }
-
-void Win32Platform::CreateFolder(const std::wstring& path) {
-    if (!::CreateDirectoryW(path.c_str(), nullptr)) throw LastErrorFailure(path);
-}
-
-std::optional<FileVersion> Win32Platform::ProductVersion(const std::wstring& path) {
-    using SizeFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
-    using InfoFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
-    using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
-    try {
-        static const auto infoSize =
-            SystemFunction<SizeFn, VersionLibrary>("GetFileVersionInfoSizeW");
-        static const auto info = SystemFunction<InfoFn, VersionLibrary>("GetFileVersionInfoW");
-        static const auto query = SystemFunction<QueryFn, VersionLibrary>("VerQueryValueW");
-        DWORD ignored = 0;
-        const DWORD size = infoSize(path.c_str(), &ignored);
-        if (size == 0) return std::nullopt;
-        std::vector<unsigned char> block(size);
-        if (!info(path.c_str(), 0, size, block.data())) return std::nullopt;
-        VS_FIXEDFILEINFO* fixed = nullptr;
-        UINT length = 0;
-        if (!query(block.data(), L"\\", reinterpret_cast<LPVOID*>(&fixed), &length) || !fixed ||
-            length < sizeof *fixed || fixed->dwSignature != VS_FFI_SIGNATURE)
-            return std::nullopt;
-        return FileVersion{HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS),
-                           HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS)};
-    } catch (const Failure&) {
-        return std::nullopt;  // no version library: the version cannot be read
+// Messages are served meanwhile, so the window keeps painting and
+// answering; the end of the program, should it come, is passed on to the
+// loop that serves them.
+void Win32Platform::Pause(std::chrono::milliseconds duration) {
+    const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(duration.count());
+    for (ULONGLONG now = ::GetTickCount64(); now < end; now = ::GetTickCount64()) {
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_ALLINPUT,
+                                      MWMO_INPUTAVAILABLE);
+        MSG message{};
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                ::PostQuitMessage(static_cast<int>(message.wParam));
+                return;
+            }
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
     }
 }
 

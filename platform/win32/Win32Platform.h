@@ -20,14 +20,9 @@ public:
 
     int ShowMessage(const std::wstring& text, unsigned style) override;
     std::unique_ptr<FileSystemObject> NewFileSystemObject() override;
-    PathFacts Inspect(const std::wstring& path) override;
     std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path) override;
-    std::unique_ptr<ExistingFile> OpenExistingFile(const std::wstring& path) override;
-    std::unique_ptr<TemporaryFile> CreateNewFile(const std::wstring& path) override;
-    std::vector<std::wstring> NamesIn(const std::wstring& folder) override;
-    void CreateFolder(const std::wstring& path) override;
-    std::unique_ptr<RunLock> LockRun() override;
-    std::optional<FileVersion> ProductVersion(const std::wstring& path) override;
+    std::chrono::milliseconds Ticks() override;
+    void Pause(std::chrono::milliseconds duration) override;
     std::string ToAnsi(const std::wstring& text) override;
     bool SamePath(const std::wstring& a, const std::wstring& b) override;
     std::optional<std::wstring> BrowseForFolder(WindowHandle owner,

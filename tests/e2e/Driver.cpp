@@ -128,6 +128,10 @@ void RemoveBrowser() {
 
 void LayOutBrowser(const std::wstring& folder) {
     RemoveBrowser();
+    LayOutBrowserBeside(folder);
+}
+
+void LayOutBrowserBeside(const std::wstring& folder) {
     MakeFolders(folder + L"defaults\\profile");
     WriteBytes(folder + L"firefox.exe", "MZ stand-in");
 }
@@ -310,6 +314,25 @@ std::vector<SwitchedRun> RunSwitchedTogether(const std::vector<std::wstring>& ar
         if (s.process) ::CloseHandle(s.process);
     }
     return runs;
+}
+
+std::optional<DWORD> RunSwitchedKilledAfter(const std::wstring& arguments,
+                                            std::chrono::milliseconds lifetime) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!StartTarnwick(arguments, startup, false, info)) return std::nullopt;
+    std::optional<DWORD> exitCode;
+    if (::WaitForSingleObject(info.hProcess, static_cast<DWORD>(lifetime.count())) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        ::GetExitCodeProcess(info.hProcess, &code);
+        exitCode = code;
+    } else {
+        ::TerminateProcess(info.hProcess, 99);
+        ::WaitForSingleObject(info.hProcess, 10000);
+    }
+    ::CloseHandle(info.hProcess);
+    return exitCode;
 }
 
 SwitchedRun RunSwitched(const std::wstring& arguments, std::chrono::milliseconds timeout) {

@@ -44,6 +44,8 @@ void SetReadOnly(const std::wstring& path, bool readOnly);
 std::vector<std::pair<std::wstring, std::string>> Snapshot(const std::wstring& root);
 // A browser folder laid out fresh, with defaults\profile, and no other.
 void LayOutBrowser(const std::wstring& folder = DefaultFolder);
+// The same, leaving any other browser where it is.
+void LayOutBrowserBeside(const std::wstring& folder);
 void RemoveBrowser();  // both the default and the 32-bit browser's folder
 std::wstring DriverFolder();  // where this driver (and tarnwick.exe) lives
 // The program under test: TARNWICK_EXE when set, else tarnwick.exe beside the driver.
@@ -124,6 +126,11 @@ struct SwitchedRun {
     bool windowShown = false;
 };
 SwitchedRun RunSwitched(const std::wstring& arguments, std::chrono::milliseconds timeout = 20s);
+// A run with switches ended by force after `lifetime`, as a deployment
+// tool's time-out or a power cut would end it; its exit code when it ended
+// by itself first.
+std::optional<DWORD> RunSwitchedKilledAfter(const std::wstring& arguments,
+                                            std::chrono::milliseconds lifetime);
 // Several runs started together, each with its own arguments.
 std::vector<SwitchedRun> RunSwitchedTogether(const std::vector<std::wstring>& arguments,
                                              std::chrono::milliseconds timeout = 90s);

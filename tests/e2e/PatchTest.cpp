@@ -19,6 +19,7 @@ const std::wstring FoxFolder = L"C:\\Browsers\\Fox\\";
 
 const std::string EarlierPrefs = "user_pref(\"browser.startup.homepage\", \"about:blank\");\r\n";
 const std::string OlderBackup = "// kept from the very first install\r\n";
+const std::string EditedPrefs = PayloadFile + "user_pref(\"browser.cache.disk.enable\", false);\r\n";
 
 using Tree = std::vector<std::pair<std::wstring, std::string>>;
 
@@ -40,6 +41,11 @@ const BoxLook ConfirmUndoBox{L"This will undo the patch, are you sure you want t
                              {IDYES, IDNO}, true, false};
 // System-modal, so it stays above every other window; no icon.
 const BoxLook RemovedBox{L"Tweak Removed. Thankyou for trying out the patch.", {IDOK}, false, true};
+// A user.js changed since the patch, kept aside: where it is now.
+const std::wstring ChangedFile = DefaultsFolder + L"user.js.changed-1";
+const BoxLook KeptChangedBox{PrefsFile + L" had been changed since the patch, so Tarnwick kept it as " +
+                                 ChangedFile + L".",
+                             {IDOK}, true, false};
 const std::wstring RunTimeErrorStart = L"Run-time error '";
 
 Box ExpectBox(App& app, const BoxLook& look) {
@@ -342,6 +348,7 @@ struct ApplyCase {
     std::optional<std::string> prefs;        // user.js before the click
     std::optional<std::string> backup;       // the kept copy before the click
     std::optional<std::string> backupAfter;  // the kept copy afterwards
+    std::optional<std::string> changedAfter;  // a user.js kept aside, and said so
 };
 void PrintTo(const ApplyCase& c, std::ostream* os) { *os << c.name; }
 
@@ -355,9 +362,17 @@ TEST_P(PatchApplies, WritesThePayloadKeepsTheOriginalOnceAndMarksTheFolder) {
     if (c.backup) {
         ASSERT_NO_FATAL_FAILURE(WriteBytes(BackupFile, *c.backup));
     }
-    ASSERT_NO_FATAL_FAILURE(ClickAndAnswer(L"Patch", CompleteBox, IDOK));
+    {
+        App app;
+        ASSERT_TRUE(app.Window());
+        app.ClickButton();
+        app.Press(ExpectBox(app, CompleteBox), IDOK);
+        if (c.changedAfter) app.Press(ExpectBox(app, KeptChangedBox), IDOK);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+    }
     ExpectPayloadAt(PrefsFile);
     EXPECT_EQ(ReadBytes(BackupFile), c.backupAfter);
+    EXPECT_EQ(ReadBytes(ChangedFile), c.changedAfter);
     EXPECT_TRUE(IsFolder(MarkerFolder));
     ExpectNoTemporaryFiles();
     EXPECT_EQ(Snapshot(WorkingFolder), Tree{}) << "something was written to the working folder";
@@ -367,11 +382,14 @@ TEST_P(PatchApplies, WritesThePayloadKeepsTheOriginalOnceAndMarksTheFolder) {
 INSTANTIATE_TEST_SUITE_P(
     Patch, PatchApplies,
     ::testing::Values(
-        ApplyCase{"NoEarlierFile", std::nullopt, std::nullopt, std::nullopt},
-        ApplyCase{"EarlierFileIsKept", EarlierPrefs, std::nullopt, EarlierPrefs},
-        ApplyCase{"EmptyEarlierFileIsKept", "", std::nullopt, ""},
-        ApplyCase{"EarlierPayloadNeedsNoCopy", PayloadFile, std::nullopt, std::nullopt},
-        ApplyCase{"OlderCopyIsNeverOverwritten", EarlierPrefs, OlderBackup, OlderBackup}),
+        ApplyCase{"NoEarlierFile", std::nullopt, std::nullopt, std::nullopt, std::nullopt},
+        ApplyCase{"EarlierFileIsKept", EarlierPrefs, std::nullopt, EarlierPrefs, std::nullopt},
+        ApplyCase{"EmptyEarlierFileIsKept", "", std::nullopt, "", std::nullopt},
+        ApplyCase{"EarlierPayloadNeedsNoCopy", PayloadFile, std::nullopt, std::nullopt, std::nullopt},
+        // A user.js that is neither the payload nor the kept original is
+        // kept aside too: the older copy is never overwritten, and nothing
+        // is lost.
+        ApplyCase{"OlderCopyIsNeverOverwritten", EarlierPrefs, OlderBackup, OlderBackup, EarlierPrefs}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Patch, ThenUndoPutsTheEarlierFileBack) {
@@ -574,6 +592,7 @@ struct UndoCase {
     std::optional<std::string> backup;  // the kept original
     bool fullMarker;                    // the marker folder holds files and folders
     std::optional<std::string> prefsAfter;
+    std::optional<std::string> changedAfter;  // a user.js changed since the patch, kept aside
 };
 void PrintTo(const UndoCase& c, std::ostream* os) { *os << c.name; }
 
@@ -598,11 +617,13 @@ TEST_P(UndoRemoves, TheMarkerAndPutsBackWhatWasThere) {
         ASSERT_NO_FATAL_FAILURE(ConfirmUndo(app));
         const Box removed = ExpectBox(app, RemovedBox);
         app.Press(removed, IDOK);
+        if (c.changedAfter) app.Press(ExpectBox(app, KeptChangedBox), IDOK);
         ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
     }
     EXPECT_FALSE(IsFolder(MarkerFolder));
     EXPECT_FALSE(IsFile(MarkerFolder));
     EXPECT_EQ(ReadBytes(PrefsFile), c.prefsAfter);
+    EXPECT_EQ(ReadBytes(ChangedFile), c.changedAfter);
     EXPECT_FALSE(IsFile(BackupFile));
     EXPECT_TRUE(IsFile(DefaultFolder + L"firefox.exe")) << "undo reached outside the marker";
     ExpectNoTemporaryFiles();
@@ -613,11 +634,17 @@ TEST_P(UndoRemoves, TheMarkerAndPutsBackWhatWasThere) {
 INSTANTIATE_TEST_SUITE_P(
     Undo, UndoRemoves,
     ::testing::Values(
-        UndoCase{"PatchedFileGoes", PayloadFile, std::nullopt, false, std::nullopt},
-        UndoCase{"OriginalComesBack", PayloadFile, EarlierPrefs, false, EarlierPrefs},
-        UndoCase{"PrefsAlreadyGone", std::nullopt, std::nullopt, false, std::nullopt},
-        UndoCase{"PrefsGoneOriginalComesBack", std::nullopt, EarlierPrefs, false, EarlierPrefs},
-        UndoCase{"FullMarkerGoesWhole", PayloadFile, std::nullopt, true, std::nullopt}),
+        UndoCase{"PatchedFileGoes", PayloadFile, std::nullopt, false, std::nullopt, std::nullopt},
+        UndoCase{"OriginalComesBack", PayloadFile, EarlierPrefs, false, EarlierPrefs, std::nullopt},
+        UndoCase{"PrefsAlreadyGone", std::nullopt, std::nullopt, false, std::nullopt, std::nullopt},
+        UndoCase{"PrefsGoneOriginalComesBack", std::nullopt, EarlierPrefs, false, EarlierPrefs,
+                 std::nullopt},
+        UndoCase{"FullMarkerGoesWhole", PayloadFile, std::nullopt, true, std::nullopt, std::nullopt},
+        // An administrator added a line after the patch: the edit is kept
+        // aside, never overwritten or deleted, and the box says where.
+        UndoCase{"EditedWithAnOriginal", EditedPrefs, EarlierPrefs, false, EarlierPrefs, EditedPrefs},
+        UndoCase{"EditedWithoutAnOriginal", EditedPrefs, std::nullopt, false, std::nullopt,
+                 EditedPrefs}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Undo, NoLeavesEverythingAsItWas) {
@@ -674,15 +701,18 @@ TEST_F(Undo, LeavesWhatALinkInTheMarkerPointsAt) {
         ASSERT_NO_FATAL_FAILURE(ConfirmUndo(app));
         const Box after = app.NextBox();
         if (after.text.rfind(RunTimeErrorStart, 0) == 0) {
-            // Wine cannot remove a link through Win32, so the undo stops at
-            // it, with the file already gone and the marker still there.
+            // Wine cannot open such a link as itself, so removing it would
+            // reach what it leads to: the undo stops at it before anything
+            // is touched, the file and the marker still there.
             std::cout << "[ note     ] undo through a link: "
                       << testing::PrintToString(after.text) << "\n";
             EXPECT_EQ(after.title, L"Tarnwick");
+            EXPECT_NE(after.text.find(link), std::wstring::npos);
             app.Press(after, IDOK);
             ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 1));
             EXPECT_TRUE(IsLink(link));
-            EXPECT_FALSE(IsFile(PrefsFile));
+            ExpectPayloadAt(PrefsFile);
+            EXPECT_TRUE(IsFolder(MarkerFolder));
         } else {
             EXPECT_EQ(after.text, RemovedBox.text);
             app.Press(after, IDOK);
@@ -926,6 +956,98 @@ TEST_F(X86, IsLeftAloneWhenTheDefaultFolderHasABrowserToo) {
     ExpectPayloadAt(PrefsFile);
     EXPECT_TRUE(IsFolder(MarkerFolder));
     EXPECT_EQ(Snapshot(X86Folder), before);
+}
+
+// A tweak in the 32-bit browser's folder is found again whatever turns up
+// in the default folder later: an uninstaller's empty folder, or a newer
+// browser. The empty folder is there before the patch too: it hides nothing.
+TEST_F(X86, IsNeverStrandedByWhatTurnsUpInTheDefaultFolder) {
+    struct Turn {
+        const char* name;
+        bool before;  // there already when the patch runs
+        std::function<void()> arrange;
+        bool byWindow;  // undone with the button; else with /undo
+    };
+    const Turn turns[] = {
+        {"an empty default folder", true, [] { MakeFolders(DefaultFolder); }, true},
+        {"a browser in the default folder", false, [] { LayOutBrowserBeside(DefaultFolder); }, false},
+    };
+    for (const Turn& turn : turns) {
+        SCOPED_TRACE(turn.name);
+        ASSERT_NO_FATAL_FAILURE(SetUp());
+        const Tree before = Snapshot(X86Folder);
+        if (turn.before) {
+            ASSERT_NO_FATAL_FAILURE(turn.arrange());
+        }
+        const SwitchedRun patch = RunSwitched(L"/patch");
+        EXPECT_EQ(patch.exitCode, std::optional<DWORD>(0)) << patch.output;
+        EXPECT_EQ(patch.output.rfind("Patched: C:\\Program Files (x86)\\Mozilla Firefox\\", 0), 0u)
+            << patch.output;
+        ExpectPayloadAt(X86PrefsFile);
+        if (!turn.before) {
+            ASSERT_NO_FATAL_FAILURE(turn.arrange());
+        }
+        const Tree defaultBefore = Snapshot(DefaultFolder);
+        if (turn.byWindow) {
+            App app;
+            ASSERT_TRUE(app.Window());
+            EXPECT_EQ(TextOf(app.Command1()), L"Undo Patch");
+            app.ClickButton();
+            app.Press(ExpectBox(app, ConfirmUndoBox), IDYES);
+            app.Press(ExpectBox(app, RemovedBox), IDOK);
+            ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+        } else {
+            const SwitchedRun undo = RunSwitched(L"/undo");
+            std::cout << "[ output   ] /undo with " << turn.name << " -> "
+                      << (undo.exitCode ? static_cast<long>(*undo.exitCode) : -1L) << ": " << undo.output;
+            EXPECT_EQ(undo.exitCode, std::optional<DWORD>(0));
+            EXPECT_EQ(undo.output,
+                      "Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n");
+        }
+        EXPECT_EQ(Snapshot(X86Folder), before) << "the earlier user.js back, and nothing else";
+        EXPECT_EQ(Snapshot(DefaultFolder), defaultBefore);
+    }
+}
+
+// ---- nothing an administrator wrote is thrown away ----
+
+// Nothing marks a folder that was picked, so a startup script patches it
+// again at every boot: a user.js put there in between is kept aside, and
+// the line names it.
+TEST_F(FolderDialog, APickedFolderPatchedAgainKeepsANewerUserJsAside) {
+    const std::wstring prefs = FoxFolder + L"defaults\\profile\\user.js";
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(prefs, EarlierPrefs));
+    const std::string newer = "user_pref(\"browser.startup.page\", 0);\r\n";
+    for (const std::string& put : {EarlierPrefs, newer}) {
+        if (put == newer) {
+            ASSERT_NO_FATAL_FAILURE(WriteBytes(prefs, newer));
+        }
+        const SwitchedRun run = RunSwitched(L"/patch /folder C:\\Browsers\\Fox");
+        std::cout << "[ output   ] /patch /folder over " << (put == newer ? "a newer" : "the first")
+                  << " user.js -> " << (run.exitCode ? static_cast<long>(*run.exitCode) : -1L) << ": "
+                  << run.output;
+        EXPECT_EQ(run.exitCode, std::optional<DWORD>(0));
+        ExpectPayloadAt(prefs);
+    }
+    EXPECT_EQ(ReadBytes(FoxFolder + L"defaults\\user.js.tarnwick-original"), EarlierPrefs);
+    EXPECT_EQ(ReadBytes(FoxFolder + L"defaults\\user.js.changed-1"), newer);
+    ExpectNoTemporaryFiles(FoxFolder);
+}
+
+// A patch killed at any moment, where there was no user.js before, is
+// finished by the next undo: nothing of the tweak is left.
+TEST_F(Patch, CutShortAnywhereThenUndoneLeavesNothing) {
+    const Tree before = Snapshot(DefaultFolder);
+    int killed = 0, leftPatched = 0;
+    for (int at = 0; at < 200; at += 5) {
+        if (!RunSwitchedKilledAfter(L"/patch", std::chrono::milliseconds(at))) ++killed;
+        leftPatched += ReadBytes(PrefsFile) == PayloadFile;
+        const SwitchedRun undo = RunSwitched(L"/undo");
+        EXPECT_EQ(undo.exitCode, std::optional<DWORD>(0)) << "killed after " << at << " ms: " << undo.output;
+        EXPECT_EQ(Snapshot(DefaultFolder), before) << "killed after " << at << " ms: " << undo.output;
+    }
+    std::cout << "[ note     ] 40 patches killed after 0 to 195 ms: " << killed << " were cut short, "
+              << leftPatched << " left the payload behind for the undo\n";
 }
 
 // ---- libraries planted beside the program ----

@@ -8,7 +8,12 @@ const std::string Earlier = "user_pref(\"browser.startup.homepage\", \"about:bla
 
 class ApplyPatch : public Bench {
 protected:
-    void SetUp() override { InstallBrowser(); }
+    // The browser in its default folder: found by its profile defaults, or,
+    // where a test takes those away, by its program.
+    void SetUp() override {
+        InstallBrowser();
+        platform.AddFile(Default + L"firefox.exe", "MZ");
+    }
     // ApplyPatch as the click runs it: the default folder found.
     bool Apply() {
         platform.AddFolder(Default);
@@ -45,18 +50,30 @@ TEST_F(ApplyPatch, WritesWhateverTheTextBoxHolds) {
     EXPECT_EQ(platform.Bytes(Prefs), "\r\n");
 }
 
-TEST_F(ApplyPatch, AnEarlierDifferentFileIsKeptOnceAsTheOriginal) {
+TEST_F(ApplyPatch, AnEarlierDifferentFileIsKeptAsTheOriginalAndANewerOneAside) {
     platform.AddFile(Prefs, Earlier);
     Apply();
     EXPECT_EQ(platform.Bytes(Prefs), PayloadFile);
     EXPECT_EQ(platform.Bytes(Backup), Earlier);
+    EXPECT_EQ(Count(KeptChangedBox), 0);
 
-    // A second patch over something else again never overwrites the original.
+    // A second patch over something else again never overwrites the
+    // original, nor throws the newer file away, and says where it is.
     platform.files.erase(FakePlatform::Key(Marker));
     platform.AddFile(Prefs, "something newer\r\n");
     Apply();
+    EXPECT_EQ(platform.Bytes(Prefs), PayloadFile);
     EXPECT_EQ(platform.Bytes(Backup), Earlier);
+    EXPECT_EQ(platform.Bytes(Changed), "something newer\r\n");
+    EXPECT_EQ(Count(KeptChangedBox), 1);
     EXPECT_TRUE(platform.TemporaryLeftovers().empty());
+
+    // The original itself, put back by hand, needs no keeping.
+    platform.files.erase(FakePlatform::Key(Marker));
+    platform.AddFile(Prefs, Earlier);
+    Apply();
+    EXPECT_EQ(platform.Bytes(Backup), Earlier);
+    EXPECT_FALSE(platform.Has(Default + L"defaults\\user.js.changed-2"));
 }
 
 TEST_F(ApplyPatch, AFolderWhereTheOriginalIsKeptIsNoKeptOriginal) {
@@ -138,12 +155,12 @@ TEST_P(ApplyPatchFault, LeavesTheEarlierFileWholeAndAsksToLookAgain) {
 INSTANTIATE_TEST_SUITE_P(
     EachStep, ApplyPatchFault,
     ::testing::Values(Fault{"HoldFolder", 1, false}, Fault{"HoldFolder", 2, false},
-                      Fault{"NamesIn", 1, false}, Fault{"OpenExistingFile", 1, false},
-                      Fault{"ReadAll", 1, false}, Fault{"CreateNewFile", 1, false},
-                      Fault{"Write", 1, false}, Fault{"Inspect", 1, false},
-                      Fault{"OpenExistingFile", 2, false}, Fault{"CreateNewFile", 2, false},
-                      Fault{"Write", 2, false}, Fault{"Commit", 1, false},
-                      Fault{"Commit", 2, true}),
+                      Fault{"HoldFolder", 3, false}, Fault{"Entries", 1, false},
+                      Fault{"OpenFile", 1, false}, Fault{"ReadAll", 1, false},
+                      Fault{"CreateNewFile", 1, false}, Fault{"Write", 1, false},
+                      Fault{"Inspect", 2, false}, Fault{"OpenFile", 2, false},
+                      Fault{"CreateNewFile", 2, false}, Fault{"Write", 2, false},
+                      Fault{"Commit", 1, false}, Fault{"Commit", 2, true}),
     [](const auto& info) {
         return std::string(info.param.operation) + std::to_string(info.param.nth);
     });
@@ -234,11 +251,13 @@ TEST_P(BrowserVersion, DecidesTheQuestionAndNoWritesNothing) {
         EXPECT_EQ(platform.Bytes(Prefs), PayloadFile);
         return;
     }
-    // Asked right after the marker probe, before any file is touched.
+    // Asked of the held folder's program, before any file is touched.
     EXPECT_EQ(platform.log,
-              (Log{"dir? C:\\Program Files\\Mozilla Firefox\\",
-                   "dir? C:\\Program Files\\Mozilla Firefox\\i386",
-                   "version? C:\\Program Files\\Mozilla Firefox\\firefox.exe", c.box, "end"}));
+              (Log{"dir? C:\\Program Files\\Mozilla Firefox\\i386",
+                   "dir? C:\\Program Files (x86)\\Mozilla Firefox\\i386",
+                   "dir? C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\",
+                   "hold C:\\Program Files\\Mozilla Firefox\\",
+                   "read C:\\Program Files\\Mozilla Firefox\\firefox.exe", c.box, "end"}));
     EXPECT_EQ(platform.files, before);
 }
 

@@ -16,6 +16,7 @@ inline const std::wstring Prefs(DefaultPrefsFile);
 inline const std::wstring Profile = Default + L"defaults\\profile\\";
 inline const std::wstring Backup = Default + L"defaults\\user.js.tarnwick-original";
 inline const std::wstring EarlierBackup = Profile + L"user.js.tarnwick-original";
+inline const std::wstring Changed = Default + L"defaults\\user.js.changed-1";
 
 inline const std::string& PayloadFile = expected::ExpectedPreferenceFile;
 
@@ -27,6 +28,9 @@ inline const std::string Removed = "box Tweak Removed. Thankyou for trying out t
 inline const std::string Complete = "box Patching is complete. /64";
 inline const std::string LookAgain =
     "box Tarnwick could not find Firefox in this folder, would you like to look again? /52";
+inline const std::string KeptChangedBox =
+    "box C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js had been changed since the "
+    "patch, so Tarnwick kept it as C:\\Program Files\\Mozilla Firefox\\defaults\\user.js.changed-1. /64";
 inline const std::string Browse = "browse Please select your FireFox Directory owner=4660";
 
 // A browser folder with its profile defaults folder, and the folders above.
@@ -94,6 +98,8 @@ protected:
                 return 0;
             }
             std::wstring ChooseBrowserFolder() override { return {}; }
+            void WaitingForAnotherRun(std::chrono::milliseconds) override {}
+            void DoneWaiting() override {}
         };
         static Silent silent;
         engine_.emplace(platform, silent, [] { return std::wstring(); });

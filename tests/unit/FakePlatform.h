@@ -2,9 +2,11 @@
 
 // A scripted platform for the handlers: an in-memory file system that can
 // be told to fail at any step, scripted answers for every box and dialog,
-// and a log of what was asked in which order. Its run lock can hold up a
-// second run on a thread of its own, one step at a time, and a run can be
-// killed at any step.
+// and a log of what was asked in which order. Folders are held by their
+// paths here; what is reached through them is logged with its whole path.
+// Each folder's run lock can hold up a second run on a thread of its own,
+// one step at a time, and a run can be killed at any step. Its clock moves
+// only when the program pauses.
 
 #include <algorithm>
 #include <condition_variable>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "app/Controls.h"
+#include "tests/unit/PeImage.h"
 #include "platform/Failure.h"
 #include "platform/Platform.h"
 
@@ -31,7 +34,11 @@ struct Node {
     bool readOnly = false;
     bool link = false;   // a reparse point, opened as itself
     unsigned names = 1;  // hard links
-    bool operator==(const Node&) const = default;
+    FileId id = 0;       // the file system's own number: not part of what a tree holds
+    bool operator==(const Node& other) const {
+        return folder == other.folder && bytes == other.bytes && readOnly == other.readOnly &&
+               link == other.link && names == other.names;
+    }
 };
 
 // Thrown at a kill point: the process is gone, and nothing of it runs any
@@ -45,8 +52,8 @@ public:
     explicit FakeFileSystemObject(FakePlatform& platform) : platform_(platform) {}
     bool FolderExists(const std::wstring& path) override;
     bool FileExists(const std::wstring& path) override;
-    void DeleteFolder(const std::wstring& path, bool force) override;
-    void CheckDeleteFolder(const std::wstring& path, bool force) override;
+    void DeleteFolder(HeldFolder& parent, const std::wstring& name, bool force) override;
+    void CheckDeleteFolder(HeldFolder& parent, const std::wstring& name, bool force) override;
 
 private:
     FakePlatform& platform_;
@@ -54,10 +61,28 @@ private:
 
 class FakeHeldFolder : public HeldFolder {
 public:
-    explicit FakeHeldFolder(PathFacts facts) : facts_(facts) {}
+    FakeHeldFolder(FakePlatform& platform, std::wstring path, PathFacts facts)
+        : platform_(platform), path_(std::move(path)), facts_(facts) {}
     const PathFacts& Facts() const override { return facts_; }
+    std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& name) override;
+    PathFacts Inspect(const std::wstring& name) override;
+    std::unique_ptr<ExistingFile> OpenFile(const std::wstring& name) override;
+    std::optional<std::string> ReadFile(const std::wstring& name, std::size_t limit) override;
+    std::unique_ptr<TemporaryFile> CreateNewFile(const std::wstring& name) override;
+    void CreateFolder(const std::wstring& name) override;
+    std::vector<FolderEntry> Entries() override;
+    std::unique_ptr<RunLock> TryLockRun() override;
+
+    // The path of `name` in this folder.
+    std::wstring Below(const std::wstring& name) const {
+        std::wstring folder = path_;
+        if (folder.empty() || folder.back() != L'\\') folder += L'\\';
+        return folder + name;
+    }
 
 private:
+    FakePlatform& platform_;
+    std::wstring path_;
     PathFacts facts_;
 };
 
@@ -67,7 +92,7 @@ public:
         : platform_(platform), path_(std::move(path)), facts_(facts) {}
     const PathFacts& Facts() const override { return facts_; }
     std::string ReadAll() override;
-    void MoveOnto(const std::wstring& target) override;
+    void MoveOnto(HeldFolder& folder, const std::wstring& name, bool replace) override;
     void Remove() override;
 
 private:
@@ -82,7 +107,7 @@ public:
         : platform_(platform), path_(std::move(path)) {}
     ~FakeTemporaryFile() override;
     void Write(const std::string& bytes) override;
-    void Commit(const std::wstring& target, bool replaceExisting) override;
+    void Commit(HeldFolder& folder, const std::wstring& name, bool replaceExisting) override;
 
 private:
     FakePlatform& platform_;
@@ -92,26 +117,31 @@ private:
 
 class FakeRunLock : public RunLock {
 public:
-    explicit FakeRunLock(FakePlatform& platform) : platform_(platform) {}
+    FakeRunLock(FakePlatform& platform, std::wstring folder)
+        : platform_(platform), folder_(std::move(folder)) {}
     ~FakeRunLock() override;
 
 private:
     FakePlatform& platform_;
+    std::wstring folder_;  // whose lock it is
 };
 
 class FakePlatform : public Platform {
 public:
     // ---- what the test sets up ----
-    void AddFolder(const std::wstring& path) { files[Key(path)] = Node{true, {}, false}; }
+    void AddFolder(const std::wstring& path) { files[Key(path)] = Node{true, {}, false, false, 1, ++lastId_}; }
     void AddFile(const std::wstring& path, std::string bytes, bool readOnly = false) {
-        files[Key(path)] = Node{false, std::move(bytes), readOnly};
+        files[Key(path)] = Node{false, std::move(bytes), readOnly, false, 1, ++lastId_};
     }
     // The nth (1-based) call of `operation` raises a failure.
     void FailAt(const std::string& operation, int nth = 1, long code = FailureCode::AccessDenied) {
         failures[operation][nth] = code;
     }
     void Answer(int button) { answers.push_back(button); }
-    void SetVersion(const std::wstring& file, FileVersion version) { versions[Key(file)] = version; }
+    // A program file whose version resource says `version`.
+    void SetVersion(const std::wstring& file, FileVersion version) {
+        AddFile(file, PeImageWithVersion(version));
+    }
     void Choose(std::optional<std::wstring> buffer) { dialogAnswers.push_back(std::move(buffer)); }
     // The run is killed at its nth step from now on (1-based), before that
     // step does anything.
@@ -126,6 +156,8 @@ public:
     std::vector<std::wstring> openedAddresses;
     int fileSystemObjectsMade = 0;
     bool killed = false;
+    bool lockedElsewhere = false;  // every folder's lock held by a run that never ends
+    std::chrono::milliseconds clock{0};
 
     bool Has(const std::wstring& path) const { return files.count(Key(path)) != 0; }
     bool HasFolder(const std::wstring& path) const {
@@ -158,63 +190,21 @@ public:
         ++fileSystemObjectsMade;
         return std::make_unique<FakeFileSystemObject>(*this);
     }
-    PathFacts Inspect(const std::wstring& path) override {
-        Step("Inspect", "facts? " + Narrow(path));
-        return FactsOf(path);
-    }
     std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path) override {
         Step("HoldFolder", "hold " + Narrow(path));
         if (!Has(path)) return nullptr;
-        return std::make_unique<FakeHeldFolder>(FactsOf(path));
+        return std::make_unique<FakeHeldFolder>(*this, path, FactsOf(path));
     }
-    std::unique_ptr<ExistingFile> OpenExistingFile(const std::wstring& path) override {
-        Step("OpenExistingFile", "open " + Narrow(path));
-        auto it = files.find(Key(path));
-        if (it == files.end()) return nullptr;
-        if (!it->second.link && (it->second.folder || it->second.readOnly))
-            Fail(FailureCode::AccessDenied);
-        return std::make_unique<FakeExistingFile>(*this, path, FactsOf(path));
-    }
-    std::unique_ptr<TemporaryFile> CreateNewFile(const std::wstring& path) override {
-        Step("CreateNewFile", "new " + Narrow(path));
-        RequireParentFolder(path);
-        if (Has(path)) Fail(FailureCode::FileAlreadyExists);
-        AddFile(path, "");
-        return std::make_unique<FakeTemporaryFile>(*this, path);
-    }
-    std::vector<std::wstring> NamesIn(const std::wstring& folder) override {
-        Step("NamesIn", "list " + Narrow(folder));
-        std::vector<std::wstring> names;
-        const std::wstring prefix = Key(folder) + L"\\";
-        for (const auto& [key, node] : files)
-            if (key.rfind(prefix, 0) == 0 && key.find(L'\\', prefix.size()) == std::wstring::npos)
-                names.push_back(key.substr(prefix.size()));
-        return names;
-    }
-    void CreateFolder(const std::wstring& path) override {
-        Step("CreateFolder", "mkdir " + Narrow(path));
-        if (Has(path)) Fail(FailureCode::AlreadyExists);
-        RequireParentFolder(path);
-        AddFolder(path);
-    }
-    std::unique_ptr<RunLock> LockRun() override {
-        Step("LockRun", "lock");
+    std::chrono::milliseconds Ticks() override { return clock; }
+    void Pause(std::chrono::milliseconds duration) override {
+        clock += duration;
+        // Waiting for the other run's lock: it goes on until it lets go.
         std::unique_lock<std::mutex> guard(baton_);
-        if (lockOwner_ != 0 && lockOwner_ != runner_) {
-            // Held by the other run: it goes on until it lets go.
-            waiter_ = runner_;
+        if (waiter_ != 0 && waiter_ == runner_) {
             const int self = runner_;
-            Pass(guard, lockOwner_);
-            turn_.wait(guard, [&] { return running_ == self && lockOwner_ == 0; });
+            Pass(guard, 3 - self);
+            turn_.wait(guard, [&] { return running_ == self; });
         }
-        lockOwner_ = runner_;
-        return std::make_unique<FakeRunLock>(*this);
-    }
-    std::optional<FileVersion> ProductVersion(const std::wstring& path) override {
-        Step("ProductVersion", "version? " + Narrow(path));
-        auto it = versions.find(Key(path));
-        if (it == versions.end()) return std::nullopt;
-        return it->second;
     }
     std::string ToAnsi(const std::wstring& text) override {
         std::string bytes;
@@ -308,21 +298,32 @@ public:
     PathFacts FactsOf(const std::wstring& path) const {
         auto it = files.find(Key(path));
         if (it == files.end()) return {};
-        return PathFacts{true, it->second.folder, it->second.link, it->second.folder ? 0 : it->second.names};
+        const Node& node = it->second;
+        return PathFacts{true, node.folder, node.link, node.folder ? 0 : node.names, node.id};
     }
-    void ReleaseLock() {
-        if (killed) {
-            lockOwner_ = 0;  // abandoned: the next run gets it
-            return;
-        }
+    // The lock of `folder` for the running run; null while the other has it.
+    std::unique_ptr<RunLock> TryLock(const std::wstring& folder) {
         std::unique_lock<std::mutex> guard(baton_);
-        lockOwner_ = 0;
-        if (waiter_ != 0) {
-            const int self = runner_, waiter = std::exchange(waiter_, 0);
-            Pass(guard, waiter);
-            turn_.wait(guard, [&] { return running_ == self; });
+        if (lockedElsewhere) return nullptr;
+        int& owner = lockOwners_[Key(folder)];
+        if (owner != 0 && owner != runner_) {
+            waiter_ = runner_;
+            return nullptr;
         }
+        owner = runner_;
+        if (waiter_ == runner_) waiter_ = 0;
+        return std::make_unique<FakeRunLock>(*this, folder);
     }
+    void ReleaseLock(const std::wstring& folder) {
+        std::unique_lock<std::mutex> guard(baton_);
+        lockOwners_.erase(Key(folder));
+        // A killed run's lock is simply gone, like a file closed with its process.
+        if (killed || waiter_ == 0) return;
+        const int self = runner_, waiter = std::exchange(waiter_, 0);
+        Pass(guard, waiter);
+        turn_.wait(guard, [&] { return running_ == self; });
+    }
+    FileId NewId() { return ++lastId_; }
     static std::wstring Key(std::wstring path) {
         // Folders are stored without their trailing backslash; case is folded
         // as the Windows file system folds it.
@@ -364,8 +365,8 @@ private:
     std::deque<std::optional<std::wstring>> dialogAnswers;
     std::map<std::string, std::map<int, long>> failures;
     std::map<std::string, int> calls;
-    std::map<std::wstring, FileVersion> versions;
     int killAt_ = 0, steps_ = 0;
+    FileId lastId_ = 0;
 
     std::mutex baton_;
     std::condition_variable turn_;
@@ -374,8 +375,8 @@ private:
     int startSecondAt_ = 0, firstSteps_ = 0;
     int running_ = 0;    // whose turn it is: 1 the first run, 2 the second
     static inline thread_local int runner_ = 0;  // who is running this code
-    int lockOwner_ = 0;  // who holds the run lock
-    int waiter_ = 0;     // who waits for it
+    std::map<std::wstring, int> lockOwners_;  // who holds each folder's run lock
+    int waiter_ = 0;                          // who waits for one
     bool secondDone_ = false;
 };
 
@@ -399,12 +400,16 @@ inline void RequireDeletable(FakePlatform& platform, const std::wstring& path, b
             platform.Fail(FailureCode::AccessDenied);
 }
 
-inline void FakeFileSystemObject::CheckDeleteFolder(const std::wstring& path, bool force) {
+inline void FakeFileSystemObject::CheckDeleteFolder(HeldFolder& parent, const std::wstring& name,
+                                                    bool force) {
+    const std::wstring path = static_cast<FakeHeldFolder&>(parent).Below(name);
     platform_.Step("CheckDeleteFolder", "rmdir? " + FakePlatform::Narrow(path));
     RequireDeletable(platform_, path, force);
 }
 
-inline void FakeFileSystemObject::DeleteFolder(const std::wstring& path, bool force) {
+inline void FakeFileSystemObject::DeleteFolder(HeldFolder& parent, const std::wstring& name,
+                                               bool force) {
+    const std::wstring path = static_cast<FakeHeldFolder&>(parent).Below(name);
     platform_.Step("DeleteFolder", "rmdir " + FakePlatform::Narrow(path));
     RequireDeletable(platform_, path, force);
     const std::wstring prefix = FakePlatform::Key(path) + L"\\";
@@ -418,9 +423,10 @@ inline std::string FakeExistingFile::ReadAll() {
     return platform_.Bytes(path_).value_or("");
 }
 
-inline void FakeExistingFile::MoveOnto(const std::wstring& target) {
+inline void FakeExistingFile::MoveOnto(HeldFolder& folder, const std::wstring& name, bool replace) {
+    const std::wstring target = static_cast<FakeHeldFolder&>(folder).Below(name);
     platform_.Step("MoveOnto", "move " + FakePlatform::Narrow(path_) + " > " + FakePlatform::Narrow(target));
-    platform_.Move(path_, target, true);
+    platform_.Move(path_, target, replace);
 }
 
 inline void FakeExistingFile::Remove() {
@@ -437,13 +443,75 @@ inline void FakeTemporaryFile::Write(const std::string& bytes) {
     platform_.files[FakePlatform::Key(path_)].bytes += bytes;
 }
 
-inline void FakeTemporaryFile::Commit(const std::wstring& target, bool replaceExisting) {
+inline void FakeTemporaryFile::Commit(HeldFolder& folder, const std::wstring& name,
+                                      bool replaceExisting) {
+    const std::wstring target = static_cast<FakeHeldFolder&>(folder).Below(name);
     platform_.Step("Commit", "commit > " + FakePlatform::Narrow(target));
     platform_.Move(path_, target, replaceExisting);
     committed_ = true;
 }
 
-inline FakeRunLock::~FakeRunLock() { platform_.ReleaseLock(); }
+inline FakeRunLock::~FakeRunLock() { platform_.ReleaseLock(folder_); }
+
+inline std::unique_ptr<HeldFolder> FakeHeldFolder::HoldFolder(const std::wstring& name) {
+    return platform_.HoldFolder(Below(name));
+}
+
+inline PathFacts FakeHeldFolder::Inspect(const std::wstring& name) {
+    platform_.Step("Inspect", "facts? " + FakePlatform::Narrow(Below(name)));
+    return platform_.FactsOf(Below(name));
+}
+
+inline std::unique_ptr<ExistingFile> FakeHeldFolder::OpenFile(const std::wstring& name) {
+    const std::wstring path = Below(name);
+    platform_.Step("OpenFile", "open " + FakePlatform::Narrow(path));
+    auto it = platform_.files.find(FakePlatform::Key(path));
+    if (it == platform_.files.end()) return nullptr;
+    if (!it->second.link && (it->second.folder || it->second.readOnly))
+        platform_.Fail(FailureCode::AccessDenied);
+    return std::make_unique<FakeExistingFile>(platform_, path, platform_.FactsOf(path));
+}
+
+inline std::optional<std::string> FakeHeldFolder::ReadFile(const std::wstring& name, std::size_t limit) {
+    const std::wstring path = Below(name);
+    platform_.Step("ReadFile", "read " + FakePlatform::Narrow(path));
+    const PathFacts facts = platform_.FactsOf(path);
+    auto bytes = platform_.Bytes(path);
+    if (facts.link || !bytes || bytes->size() > limit) return std::nullopt;
+    return bytes;
+}
+
+inline std::unique_ptr<TemporaryFile> FakeHeldFolder::CreateNewFile(const std::wstring& name) {
+    const std::wstring path = Below(name);
+    platform_.Step("CreateNewFile", "new " + FakePlatform::Narrow(path));
+    platform_.RequireParentFolder(path);
+    if (platform_.Has(path)) platform_.Fail(FailureCode::FileAlreadyExists);
+    platform_.AddFile(path, "");
+    return std::make_unique<FakeTemporaryFile>(platform_, path);
+}
+
+inline void FakeHeldFolder::CreateFolder(const std::wstring& name) {
+    const std::wstring path = Below(name);
+    platform_.Step("CreateFolder", "mkdir " + FakePlatform::Narrow(path));
+    if (platform_.Has(path)) platform_.Fail(FailureCode::AlreadyExists);
+    platform_.RequireParentFolder(path);
+    platform_.AddFolder(path);
+}
+
+inline std::vector<FolderEntry> FakeHeldFolder::Entries() {
+    platform_.Step("Entries", "list " + FakePlatform::Narrow(path_));
+    std::vector<FolderEntry> entries;
+    const std::wstring prefix = FakePlatform::Key(path_) + L"\\";
+    for (const auto& [key, node] : platform_.files)
+        if (key.rfind(prefix, 0) == 0 && key.find(L'\\', prefix.size()) == std::wstring::npos)
+            entries.push_back({key.substr(prefix.size()), node.id});
+    return entries;
+}
+
+inline std::unique_ptr<RunLock> FakeHeldFolder::TryLockRun() {
+    platform_.Step("LockRun", "lock");
+    return platform_.TryLock(path_);
+}
 
 // A control of the window as the handlers see it.
 class FakeControl : public Control {
@@ -459,8 +527,10 @@ public:
         italic = value;
         ++italicSets;
     }
+    void SetEnabled(bool value) override { enabled = value; }
     std::wstring text;
     bool italic = false;
+    bool enabled = true;
     int textChanges = 0;
     int italicSets = 0;
 };

@@ -7,20 +7,16 @@ namespace {
 
 class FormLoad : public Bench {};
 
-// The offer follows the marker of the folder a click would use: the
-// default folder when it is there, else the 32-bit browser's folder.
+// The offer follows the markers: patched when either known folder's marker
+// is there, whatever else the folders hold, as a click decides.
 struct LoadCase {
     const char* name;
     bool defaultFolder, defaultMarker, x86Folder, x86Marker;
     bool undo;
-    std::vector<std::string> probes;
     friend void PrintTo(const LoadCase& c, std::ostream* out) { *out << c.name; }
 };
 
-const std::string DefaultProbe = "dir? C:\\Program Files\\Mozilla Firefox\\";
-const std::string DefaultPrefsProbe = "file? C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js";
 const std::string DefaultMarkerProbe = "dir? C:\\Program Files\\Mozilla Firefox\\i386";
-const std::string X86Probe = "dir? C:\\Program Files (x86)\\Mozilla Firefox\\";
 const std::string X86MarkerProbe = "dir? C:\\Program Files (x86)\\Mozilla Firefox\\i386";
 
 class FormLoadIn : public Bench, public ::testing::WithParamInterface<LoadCase> {};
@@ -34,26 +30,56 @@ TEST_P(FormLoadIn, OffersWhatAClickWouldDo) {
     form.Form_Load();
     EXPECT_EQ(command1.text, c.undo ? L"Undo Patch" : L"Patch");
     EXPECT_EQ(label2.text, c.undo ? UndoInstructions : PatchInstructions);
-    EXPECT_EQ(platform.log, c.probes);
+    std::vector<std::string> probes{DefaultMarkerProbe};
+    if (!c.defaultMarker) probes.push_back(X86MarkerProbe);
+    EXPECT_EQ(platform.log, probes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, FormLoadIn,
     ::testing::Values(
-        LoadCase{"Default", true, false, false, false, false, {DefaultProbe, DefaultMarkerProbe}},
-        LoadCase{"DefaultPatched", true, true, false, false, true, {DefaultProbe, DefaultMarkerProbe}},
+        LoadCase{"Default", true, false, false, false, false},
+        LoadCase{"DefaultPatched", true, true, false, false, true},
         // A marker with nothing else of the browser still decides.
-        LoadCase{"MarkerAlone", false, true, false, false, true,
-                 {DefaultProbe, DefaultPrefsProbe, X86Probe, DefaultMarkerProbe}},
-        LoadCase{"X86", false, false, true, false, false,
-                 {DefaultProbe, DefaultPrefsProbe, X86Probe, X86MarkerProbe}},
-        LoadCase{"X86Patched", false, false, true, true, true,
-                 {DefaultProbe, DefaultPrefsProbe, X86Probe, X86MarkerProbe}},
-        // With browsers in both folders, the default one is used.
-        LoadCase{"BothX86Patched", true, false, true, true, false, {DefaultProbe, DefaultMarkerProbe}},
-        LoadCase{"Neither", false, false, false, false, false,
-                 {DefaultProbe, DefaultPrefsProbe, X86Probe, DefaultMarkerProbe}}),
+        LoadCase{"MarkerAlone", false, true, false, false, true},
+        LoadCase{"X86", false, false, true, false, false},
+        LoadCase{"X86Patched", false, false, true, true, true},
+        // A browser in the default folder since the 32-bit one was patched:
+        // the tweak is still there to undo.
+        LoadCase{"BothX86Patched", true, false, true, true, true},
+        LoadCase{"BothPatched", true, true, true, true, true},
+        LoadCase{"Neither", false, false, false, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// While a click waits for another run, the button takes no second click,
+// and after a second the instructions say why nothing happens; then the
+// window is as it was, and the click goes on.
+TEST_F(FormLoad, AClickThatWaitsForAnotherRunSaysSoAndThenGoesOn) {
+    InstallBrowser();
+    form.Form_Load();
+    platform.lockedElsewhere = true;
+    struct Look {
+        long long at;
+        bool enabled;
+        std::wstring instructions;
+    };
+    std::vector<Look> looks;  // at each try of the lock
+    platform.onStep = [&](const std::string& entry) {
+        if (entry != "lock") return;
+        looks.push_back({platform.clock.count(), command1.enabled, label2.text});
+        if (platform.clock >= std::chrono::milliseconds(3000)) platform.lockedElsewhere = false;
+    };
+    EXPECT_TRUE(Click());
+    ASSERT_EQ(looks.size(), 31u);  // every 100 ms
+    for (const Look& look : looks) {
+        EXPECT_EQ(look.enabled, look.at == 0) << look.at;
+        EXPECT_EQ(look.instructions, look.at > 1000 ? WaitingInstructions : PatchInstructions) << look.at;
+    }
+    EXPECT_TRUE(command1.enabled);
+    EXPECT_EQ(label2.text, PatchInstructions);
+    EXPECT_EQ(platform.Bytes(Prefs), PayloadFile);
+    EXPECT_TRUE(platform.HasFolder(Marker));
+}
 
 TEST_F(FormLoad, AFileNamedLikeTheMarkerIsNotTheMarker) {
     InstallBrowser();
@@ -100,6 +126,10 @@ TEST(Locations, AreTheFixedPathsEachStoredWhole) {
     EXPECT_EQ(std::wstring(DefaultFolder) + L"i386", MarkerFolder);
     EXPECT_EQ(std::wstring(X86Folder) + std::wstring(PrefsRelativePath), X86PrefsFile);
     EXPECT_EQ(std::wstring(X86Folder) + L"i386", X86MarkerFolder);
+    for (const KnownInstall* install : KnownInstalls) {
+        EXPECT_EQ(std::wstring(install->folder) + L"defaults\\profile\\", install->profileFolder);
+        EXPECT_EQ(std::wstring(install->folder) + L"firefox.exe", install->programFile);
+    }
 }
 
 // ---- the web link ----

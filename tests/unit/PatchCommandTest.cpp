@@ -4,10 +4,15 @@ namespace tarnwick::testing {
 namespace {
 
 using Log = std::vector<std::string>;
-const std::string ProbeDefault = "dir? C:\\Program Files\\Mozilla Firefox\\";
-const std::string ProbePrefs = "file? C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js";
-const std::string ProbeX86 = "dir? C:\\Program Files (x86)\\Mozilla Firefox\\";
 const std::string ProbeMarker = "dir? C:\\Program Files\\Mozilla Firefox\\i386";
+const std::string ProbeX86Marker = "dir? C:\\Program Files (x86)\\Mozilla Firefox\\i386";
+const std::string ProbeProfile = "dir? C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\";
+const std::string ProbeX86Profile = "dir? C:\\Program Files (x86)\\Mozilla Firefox\\defaults\\profile\\";
+const std::string ProbeProgram = "file? C:\\Program Files\\Mozilla Firefox\\firefox.exe";
+const std::string ProbeX86Program = "file? C:\\Program Files (x86)\\Mozilla Firefox\\firefox.exe";
+// Every probe a click makes before it asks where the browser is.
+const Log ProbesBeforeAsking{ProbeMarker,  ProbeX86Marker, ProbeProfile,
+                             ProbeX86Profile, ProbeProgram,  ProbeX86Program};
 const std::string DeleteMarker = "rmdir C:\\Program Files\\Mozilla Firefox\\i386";
 const std::string DeletePrefs = "rm C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js";
 const std::string Earlier = "user_pref(\"admin\", 1);\r\n";
@@ -31,8 +36,8 @@ TEST_F(PatchCommand, UndoAskedAndYesRemovesTheFileThenTheMarkerThenSaysSo) {
     platform.AddFile(Prefs, PayloadFile);
     platform.Answer(Answer::Yes);
     EXPECT_TRUE(Click());
-    EXPECT_EQ(Log(platform.log.begin(), platform.log.begin() + 5),
-              (Log{ProbeDefault, ProbeMarker, ConfirmUndo, "lock", ProbeMarker}));
+    EXPECT_EQ(Log(platform.log.begin(), platform.log.begin() + 4),
+              (Log{ProbeMarker, ConfirmUndo, "hold C:\\Program Files\\Mozilla Firefox\\", "lock"}));
     EXPECT_EQ(Changes(), (Log{ConfirmUndo, "lock", DeletePrefs, DeleteMarker, Removed, "end"}));
     EXPECT_FALSE(platform.Has(Marker));
     EXPECT_FALSE(platform.Has(Prefs));
@@ -50,7 +55,7 @@ TEST_F(PatchCommand, OnlyYesActsOnTheUndoQuestion) {
         EXPECT_THROW(local.Command1_Click(), ProgramEnd);
         EXPECT_TRUE(fresh.HasFolder(Marker)) << answer;
         EXPECT_EQ(fresh.Bytes(Prefs), "x") << answer;
-        EXPECT_EQ(fresh.log, (Log{ProbeDefault, ProbeMarker, ConfirmUndo, "end"})) << answer;
+        EXPECT_EQ(fresh.log, (Log{ProbeMarker, ConfirmUndo, "end"})) << answer;
     }
 }
 
@@ -59,7 +64,7 @@ TEST_F(PatchCommand, FormFileSystemIsMadeOnlyWhenUndoNeedsIt) {
     platform.AddFolder(Marker);
     platform.Answer(7);
     Click();
-    EXPECT_EQ(platform.fileSystemObjectsMade, 2);  // one per probe, none for a declined undo
+    EXPECT_EQ(platform.fileSystemObjectsMade, 1);  // one for the probe, none for a declined undo
 
     FreshForm world;
     FakePlatform& fresh = world.platform;
@@ -68,16 +73,17 @@ TEST_F(PatchCommand, FormFileSystemIsMadeOnlyWhenUndoNeedsIt) {
     fresh.AddFolder(Marker);
     fresh.Answer(Answer::Yes);
     EXPECT_THROW(local.Command1_Click(), ProgramEnd);
-    // Three probes, then one object that serves both the check and the delete.
-    EXPECT_EQ(fresh.fileSystemObjectsMade, 4);
+    // The probe, then one object that serves both the check and the delete.
+    EXPECT_EQ(fresh.fileSystemObjectsMade, 2);
 }
 
-// What undo leaves of user.js. It deletes only the program's own bytes, so
-// an original that an earlier undo already put back is never deleted.
+// What undo leaves of user.js. It deletes only the program's own bytes, and
+// puts the original back over nothing else: a file changed since the patch
+// is kept aside, and the person is told where.
 struct UndoCase {
     const char* name;
     std::optional<std::string> prefs, kept, earlierKept;
-    std::optional<std::string> prefsAfter;
+    std::optional<std::string> prefsAfter, changedAfter;
     friend void PrintTo(const UndoCase& c, std::ostream* out) { *out << c.name; }
 };
 
@@ -93,21 +99,30 @@ TEST_P(UndoLeaves, TheFileAsItWasBeforeTheTweak) {
     platform.Answer(Answer::Yes);
     EXPECT_TRUE(Click());
     EXPECT_EQ(platform.Bytes(Prefs), c.prefsAfter);
+    EXPECT_EQ(platform.Bytes(Changed), c.changedAfter);
     EXPECT_FALSE(platform.Has(Backup));
     EXPECT_FALSE(platform.Has(EarlierBackup));
     EXPECT_FALSE(platform.Has(Marker));
-    EXPECT_EQ(Changes().end()[-2], Removed);
+    EXPECT_TRUE(platform.TemporaryLeftovers().empty());
+    Log told{Removed};
+    if (c.changedAfter) told.push_back(KeptChangedBox);
+    told.push_back("end");
+    const Log changes = Changes();
+    EXPECT_EQ(Log(changes.end() - static_cast<long>(told.size()), changes.end()), told);
 }
+
+const std::string Edited = PayloadFile + "user_pref(\"admin.added\", 1);\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Undo, UndoLeaves,
-    ::testing::Values(UndoCase{"OwnFileGoes", PayloadFile, {}, {}, {}},
-                      UndoCase{"AlreadyGone", {}, {}, {}, {}},
-                      UndoCase{"OriginalComesBack", PayloadFile, Earlier, {}, Earlier},
+    ::testing::Values(UndoCase{"OwnFileGoes", PayloadFile, {}, {}, {}, {}},
+                      UndoCase{"AlreadyGone", {}, {}, {}, {}, {}},
+                      UndoCase{"OriginalComesBack", PayloadFile, Earlier, {}, Earlier, {}},
                       UndoCase{"OriginalKeptByAnEarlierVersionComesBack", PayloadFile, {}, Earlier,
-                               Earlier},
-                      UndoCase{"OriginalAlreadyPutBackStays", Earlier, {}, {}, Earlier},
-                      UndoCase{"OtherBytesStay", "edited since\r\n", {}, {}, "edited since\r\n"}),
+                               Earlier, {}},
+                      UndoCase{"OriginalAlreadyBackStays", Earlier, Earlier, {}, Earlier, {}},
+                      UndoCase{"EditedWithAnOriginalIsKeptAside", Edited, Earlier, {}, Earlier, Edited},
+                      UndoCase{"EditedWithoutAnOriginalIsKeptAside", Edited, {}, {}, {}, Edited}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Until the file is back, the marker stays: the next undo finishes the job.
@@ -151,7 +166,9 @@ TEST_F(PatchCommand, ReadOnlyContentInTheMarkerStopsUndoBeforeTheFile) {
 TEST_F(PatchCommand, MissingBrowserAndNoToTheQuestionEndsWithNothingChanged) {
     platform.Answer(7);
     EXPECT_TRUE(Click());
-    EXPECT_EQ(platform.log, (Log{ProbeDefault, ProbePrefs, ProbeX86, CannotFind, "end"}));
+    Log expected = ProbesBeforeAsking;
+    expected.insert(expected.end(), {CannotFind, "end"});
+    EXPECT_EQ(platform.log, expected);
     EXPECT_TRUE(platform.files.empty());
 }
 
@@ -159,7 +176,9 @@ TEST_F(PatchCommand, CancellingTheFolderDialogEndsWithoutAMessage) {
     platform.Answer(Answer::Yes);
     platform.Choose(std::nullopt);
     EXPECT_TRUE(Click());
-    EXPECT_EQ(platform.log, (Log{ProbeDefault, ProbePrefs, ProbeX86, CannotFind, Browse, "end"}));
+    Log expected = ProbesBeforeAsking;
+    expected.insert(expected.end(), {CannotFind, Browse, "end"});
+    EXPECT_EQ(platform.log, expected);
 }
 
 TEST_F(PatchCommand, AChosenFolderIsPatchedWithoutAMarker) {
@@ -171,28 +190,31 @@ TEST_F(PatchCommand, AChosenFolderIsPatchedWithoutAMarker) {
     EXPECT_EQ(form.browserFolder(), L"D:\\Fox\\");
     EXPECT_EQ(platform.Bytes(L"D:\\Fox\\defaults\\profile\\user.js"), PayloadFile);
     EXPECT_FALSE(platform.Has(Marker));
-    EXPECT_EQ(Log(platform.log.begin(), platform.log.begin() + 7),
-              (Log{ProbeDefault, ProbePrefs, ProbeX86, CannotFind, Browse, ProbeMarker,
-                   "version? D:\\Fox\\firefox.exe"}));
+    // The chosen folder is held first, and everything after goes through it.
+    Log expected = ProbesBeforeAsking;
+    expected.insert(expected.end(),
+                    {CannotFind, Browse, "hold D:\\Fox\\", "read D:\\Fox\\firefox.exe", "lock"});
+    EXPECT_EQ(Log(platform.log.begin(), platform.log.begin() + static_cast<long>(expected.size())),
+              expected);
     EXPECT_EQ(Changes(), (Log{CannotFind, Browse, "lock", "commit > D:\\Fox\\defaults\\profile\\user.js",
                               Complete, "end"}));
 }
 
-TEST_F(PatchCommand, PrefsFileFoundWithoutTheFolderPatchesTheDefaultFolder) {
-    // The folder probe says no, then the browser turns up before the file
-    // probe: the file must go where it was found, never the working folder.
+TEST_F(PatchCommand, ABrowserThatTurnsUpBetweenTheProbesIsPatchedWhereItWasFound) {
+    // The profile probes say no, then the browser turns up before the
+    // program probe: the file must go where it was found, never the
+    // working folder.
     platform.onStep = [&](const std::string& entry) {
-        if (entry == ProbePrefs) {
+        if (entry == ProbeProgram) {
             InstallBrowser();
-            platform.AddFile(Prefs, "old");
+            platform.AddFile(Default + L"firefox.exe", "MZ");
         }
     };
     EXPECT_TRUE(Click());
     EXPECT_EQ(form.browserFolder(), Default);
     EXPECT_EQ(platform.Bytes(Prefs), PayloadFile);
+    EXPECT_TRUE(platform.HasFolder(Marker));
     EXPECT_EQ(std::count(platform.log.begin(), platform.log.end(), CannotFind), 0);
-    EXPECT_EQ(platform.log[0], ProbeDefault);
-    EXPECT_EQ(platform.log[1], ProbePrefs);
 }
 
 TEST_F(PatchCommand, AFailingProbeIsNotCaught) {
@@ -226,45 +248,60 @@ const std::wstring X86(X86Folder);
 const std::wstring X86Prefs(X86PrefsFile);
 const std::wstring X86Marker(X86MarkerFolder);
 
+// What a known folder holds: nothing, an uninstaller's empty leftover, a
+// browser too new to have profile defaults, or a browser the tweak is for.
+enum class Holds { Nothing, Empty, ProgramOnly, Browser };
+
 struct LocateCase {
     const char* name;
-    bool inDefault, inX86;
-    std::wstring patched;  // the folder the click patches and marks; empty: none
-    Log probes;            // up to the question or the marker probe
+    Holds inDefault, inX86;
+    std::wstring chosen;  // the folder the click takes; empty: it asks
     friend void PrintTo(const LocateCase& c, std::ostream* out) { *out << c.name; }
 };
 
-class Locate : public Bench, public ::testing::WithParamInterface<LocateCase> {};
-
-TEST_P(Locate, TakesTheDefaultFolderThenTheX86OneThenAsks) {
-    const LocateCase& c = GetParam();
-    if (c.inDefault) InstallBrowser();
-    if (c.inX86) {
-        InstallBrowserAt(X86);
-        platform.AddFile(X86Prefs, Earlier);
+class Locate : public Bench, public ::testing::WithParamInterface<LocateCase> {
+protected:
+    void Lay(Holds holds, const std::wstring& folder) {
+        if (holds == Holds::Nothing) return;
+        InstallBrowserAt(folder);
+        if (holds != Holds::Browser) platform.files.erase(FakePlatform::Key(folder + L"defaults\\profile"));
+        if (holds == Holds::Empty) platform.files.erase(FakePlatform::Key(folder + L"defaults"));
+        if (holds != Holds::Empty) platform.AddFile(folder + L"firefox.exe", "MZ");
+        if (holds == Holds::Browser) platform.AddFile(folder + L"defaults\\profile\\user.js", Earlier);
     }
+};
+
+// The first known folder with profile defaults, then the first with the
+// program, then the question; only a browser the tweak is for is patched.
+TEST_P(Locate, TakesTheFirstFolderWithProfileDefaultsThenWithTheProgramThenAsks) {
+    const LocateCase& c = GetParam();
+    Lay(c.inDefault, Default);
+    Lay(c.inX86, X86);
     platform.Answer(7);
     EXPECT_TRUE(Click());
-    EXPECT_EQ(Log(platform.log.begin(), platform.log.begin() + c.probes.size()), c.probes);
-    EXPECT_EQ(std::count(platform.log.begin(), platform.log.end(), CannotFind), c.patched.empty());
-    EXPECT_EQ(platform.HasFolder(Marker), c.patched == Default);
-    EXPECT_EQ(platform.HasFolder(X86Marker), c.patched == X86);
-    if (c.inX86) {
-        // The 32-bit browser's own file is kept, and only when it is patched.
-        EXPECT_EQ(platform.Bytes(X86Prefs), c.patched == X86 ? PayloadFile : Earlier);
-        EXPECT_EQ(platform.Bytes(X86 + L"defaults\\user.js.tarnwick-original"),
-                  c.patched == X86 ? std::optional<std::string>(Earlier) : std::nullopt);
+    EXPECT_EQ(form.browserFolder(), c.chosen);
+    EXPECT_EQ(std::count(platform.log.begin(), platform.log.end(), CannotFind), c.chosen.empty());
+    for (const auto& [folder, holds] : {std::pair(Default, c.inDefault), std::pair(X86, c.inX86)}) {
+        const bool patched = folder == c.chosen && holds == Holds::Browser;
+        EXPECT_EQ(platform.HasFolder(folder + L"i386"), patched) << FakePlatform::Narrow(folder);
+        if (holds != Holds::Browser) continue;
+        // A browser's own file is kept, and only when it is patched.
+        EXPECT_EQ(platform.Bytes(folder + L"defaults\\profile\\user.js"), patched ? PayloadFile : Earlier);
+        EXPECT_EQ(platform.Bytes(folder + L"defaults\\user.js.tarnwick-original"),
+                  patched ? std::optional<std::string>(Earlier) : std::nullopt);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, Locate,
-    ::testing::Values(
-        LocateCase{"Default", true, false, Default, {ProbeDefault, ProbeMarker}},
-        LocateCase{"X86", false, true, X86,
-                   {ProbeDefault, ProbePrefs, ProbeX86, "dir? C:\\Program Files (x86)\\Mozilla Firefox\\i386"}},
-        LocateCase{"BothTakesTheDefault", true, true, Default, {ProbeDefault, ProbeMarker}},
-        LocateCase{"Neither", false, false, L"", {ProbeDefault, ProbePrefs, ProbeX86, CannotFind}}),
+    ::testing::Values(LocateCase{"Default", Holds::Browser, Holds::Nothing, Default},
+                      LocateCase{"X86", Holds::Nothing, Holds::Browser, X86},
+                      LocateCase{"BothTakesTheDefault", Holds::Browser, Holds::Browser, Default},
+                      LocateCase{"EmptyDefaultLeftOver", Holds::Empty, Holds::Browser, X86},
+                      LocateCase{"TooNewForProfileDefaultsInDefault", Holds::ProgramOnly, Holds::Browser, X86},
+                      LocateCase{"OnlyAProgram", Holds::ProgramOnly, Holds::Empty, Default},
+                      LocateCase{"OnlyEmptyFolders", Holds::Empty, Holds::Empty, L""},
+                      LocateCase{"Neither", Holds::Nothing, Holds::Nothing, L""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PatchCommand, TheX86FolderIsUndoneByItsOwnMarker) {
@@ -277,10 +314,10 @@ TEST_F(PatchCommand, TheX86FolderIsUndoneByItsOwnMarker) {
     EXPECT_EQ(platform.Bytes(X86Prefs), Earlier);
     EXPECT_FALSE(platform.Has(X86Marker));
     EXPECT_FALSE(platform.Has(X86 + L"defaults\\user.js.tarnwick-original"));
-    EXPECT_EQ(Changes(), (Log{ConfirmUndo, "lock",
-                              "move C:\\Program Files (x86)\\Mozilla Firefox\\defaults\\user.js.tarnwick-original"
-                              " > " + FakePlatform::Narrow(X86Prefs),
-                              "rmdir " + FakePlatform::Narrow(X86Marker), Removed, "end"}));
+    EXPECT_EQ(Changes(), (Log{ConfirmUndo, "lock", "commit > " + FakePlatform::Narrow(X86Prefs),
+                              "rmdir " + FakePlatform::Narrow(X86Marker),
+                              "rm C:\\Program Files (x86)\\Mozilla Firefox\\defaults\\user.js.tarnwick-original",
+                              Removed, "end"}));
 }
 
 }  // namespace

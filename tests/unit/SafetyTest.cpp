@@ -2,6 +2,7 @@
 // browser's folder, runs at the same time, and runs cut short.
 
 #include "app/Unattended.h"
+#include "platform/ReparseTags.h"
 
 #include "tests/unit/Bench.h"
 
@@ -37,6 +38,24 @@ void Patched(FakePlatform& platform) {
     platform.AddFile(Prefs, PayloadFile);
     platform.AddFile(Backup, Earlier);
     platform.AddFolder(Marker);
+}
+// With no user.js before the tweak, before it and after it.
+void Fresh(FakePlatform& platform) { InstallBrowserIn(platform, Default); }
+void PatchedFresh(FakePlatform& platform) {
+    Fresh(platform);
+    platform.AddFile(Prefs, PayloadFile);
+    platform.AddFolder(Marker);
+}
+// Patched, and the administrator has added a line to user.js since; and
+// what undo must leave of that: the original back, the edit kept aside.
+const std::string Edited = PayloadFile + "user_pref(\"admin.added\", 1);\r\n";
+void PatchedThenEdited(FakePlatform& platform) {
+    Patched(platform);
+    platform.AddFile(Prefs, Edited);
+}
+void UndoneKeepingTheEdit(FakePlatform& platform) {
+    Unpatched(platform);
+    platform.AddFile(Changed, Edited);
 }
 // Patched by an earlier version, which kept the original in the profile folder.
 void PatchedEarlier(FakePlatform& platform) {
@@ -99,24 +118,58 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Refuses, ToTakeOverItsOwnNamesWhenSomethingElseHasThem) {
     FakePlatform platform;
     Unpatched(platform);
-    // Someone's link and folder under the names the program writes first.
+    // Someone's link and folder under the names the program writes first,
+    // and a file put under the third after the sweep listed a leftover there.
     platform.AddFile(Defaults + L"tarnwick-1.tmp", "");
     platform.files[FakePlatform::Key(Defaults + L"tarnwick-1.tmp")].link = true;
     platform.AddFolder(Defaults + L"tarnwick-2.tmp");
+    platform.AddFile(Defaults + L"tarnwick-3.tmp", "left over");
+    platform.onStep = [&](const std::string& entry) {
+        if (entry == "open " + FakePlatform::Narrow(Defaults) + "tarnwick-3.tmp")
+            platform.AddFile(Defaults + L"tarnwick-3.tmp", "someone's");
+    };
     EXPECT_EQ(RunWith(platform, L"/patch").exitCode, ExitCode::Done);
     EXPECT_EQ(platform.Bytes(Prefs), PayloadFile);
     EXPECT_TRUE(platform.files[FakePlatform::Key(Defaults + L"tarnwick-1.tmp")].link);
     EXPECT_TRUE(platform.HasFolder(Defaults + L"tarnwick-2.tmp"));
+    EXPECT_EQ(platform.Bytes(Defaults + L"tarnwick-3.tmp"), "someone's");
+}
+
+// Which reparse points count as links: whatever stands for another name,
+// any tag nobody knows, and Wine's untagged ones; the storage filters' own
+// kinds are the files themselves.
+TEST(Refuses, EveryReparsePointButTheStorageFiltersOwnAsALink) {
+    const std::pair<std::uint32_t, ReparseKind> rows[] = {
+        {0xA0000003, ReparseKind::Link},     // junction, mount point
+        {0xA000000C, ReparseKind::Link},     // symbolic link
+        {0xA000001D, ReparseKind::Link},     // a surrogate of a later Windows
+        {0x80000023, ReparseKind::Link},     // a Unix socket: no storage filter
+        {0x00000000, ReparseKind::Link},     // Wine's link to a folder
+        {0x80000017, ReparseKind::Storage},  // WOF (compact /exe)
+        {0x80000013, ReparseKind::Storage},  // deduplication
+        {0xC0000004, ReparseKind::Storage},  // HSM
+        {0x80000006, ReparseKind::Storage},  // HSM2
+        {0x9000001A, ReparseKind::Storage},  // cloud-file placeholder
+        {0x9000F01A, ReparseKind::Storage},  // the last of its family
+        {0x9000001B, ReparseKind::Link},     // close to it, not of it
+    };
+    for (const auto& [tag, kind] : rows) EXPECT_EQ(ReparseKindOf(true, tag), kind) << std::hex << tag;
+    EXPECT_EQ(ReparseKindOf(false, 0xA000000C), ReparseKind::None);
 }
 
 TEST(Refuses, ToWaitForeverForAnotherRun) {
-    FakePlatform platform;
-    Unpatched(platform);
-    platform.FailAt("LockRun", 1, FailureCode::AnotherRunInProgress);
-    const Ran run = RunWith(platform, L"/patch");
-    EXPECT_EQ(run.exitCode, 1618);
-    EXPECT_EQ(run.line.substr(0, 21), L"Run-time error 1618: ");
-    EXPECT_EQ(platform.files, StateOf(Unpatched));
+    for (const wchar_t* command : {L"/patch", L"/undo"}) {
+        FakePlatform platform;
+        Patched(platform);
+        if (std::wstring(command) == L"/patch") platform.files.erase(FakePlatform::Key(Marker));
+        const Tree before = platform.files;
+        platform.lockedElsewhere = true;
+        const Ran run = RunWith(platform, command);
+        EXPECT_EQ(run.exitCode, 1618) << FakePlatform::Narrow(command);
+        EXPECT_EQ(run.line.substr(0, 21), L"Run-time error 1618: ");
+        EXPECT_EQ(platform.clock, std::chrono::minutes(1));
+        EXPECT_EQ(platform.files, before);
+    }
 }
 
 // ---- two runs at once ----
@@ -210,7 +263,11 @@ INSTANTIATE_TEST_SUITE_P(
                       KillCase{"UndoThenUndoThenPatch", Patched, L"/undo", {L"/undo", L"/patch"}, Patched},
                       KillCase{"EarlierLayoutUndo", PatchedEarlier, L"/undo", {L"/undo"}, Unpatched},
                       KillCase{"EarlierLayoutPatchAgain", PatchedEarlier, L"/patch", {L"/undo", L"/patch"},
-                               Patched}),
+                               Patched},
+                      KillCase{"NoEarlierFilePatchThenUndo", Fresh, L"/patch", {L"/undo"}, Fresh},
+                      KillCase{"NoEarlierFileUndoThenUndo", PatchedFresh, L"/undo", {L"/undo"}, Fresh},
+                      KillCase{"EditedUndoThenUndo", PatchedThenEdited, L"/undo", {L"/undo"},
+                               UndoneKeepingTheEdit}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What an earlier version left when it was killed: its temporary files in

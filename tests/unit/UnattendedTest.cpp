@@ -126,7 +126,12 @@ struct CapturedOutput : Output {
     std::wstring written;
 };
 
-enum class World { Fresh, Patched, NoBrowser, ReadOnlyPrefs, Current, X86, X86Patched };
+enum class World {
+    Fresh, Patched, PatchedEdited, NoBrowser, ReadOnlyPrefs, Current, X86, X86Patched,
+    // The 32-bit browser, and later an uninstaller's empty folder, or a
+    // browser, at the default place.
+    X86EmptyDefault, X86PatchedEmptyDefault, X86PatchedBrowserInDefault
+};
 
 struct RunCase {
     const char* name;
@@ -142,14 +147,18 @@ class Unattended : public Bench, public ::testing::WithParamInterface<RunCase> {
 
 TEST_P(Unattended, RunsTheButtonsAlgorithmWithTheSwitchesAnswering) {
     const RunCase& c = GetParam();
-    const bool x86 = c.world == World::X86 || c.world == World::X86Patched;
+    const bool x86 = c.world >= World::X86;
     const std::wstring folder(x86 ? X86Folder : DefaultFolder);
     const std::wstring prefs = folder + std::wstring(PrefsRelativePath), marker = folder + L"i386";
     if (c.world != World::NoBrowser) InstallBrowserAt(folder);
-    if (c.world == World::Patched || c.world == World::X86Patched) {
+    if (c.world == World::Patched || c.world == World::PatchedEdited || c.world == World::X86Patched ||
+        c.world == World::X86PatchedEmptyDefault || c.world == World::X86PatchedBrowserInDefault) {
         platform.AddFolder(marker);
-        platform.AddFile(prefs, PayloadFile);
+        platform.AddFile(prefs, c.world == World::PatchedEdited ? "edited\r\n" : PayloadFile);
     }
+    if (c.world == World::X86EmptyDefault || c.world == World::X86PatchedEmptyDefault)
+        platform.AddFolder(Default);
+    if (c.world == World::X86PatchedBrowserInDefault) InstallBrowser();
     if (c.world == World::ReadOnlyPrefs) platform.AddFile(Prefs, "mine", /*readOnly=*/true);
     if (c.world == World::Current) platform.SetVersion(Default + L"firefox.exe", {133, 0, 3, 0});
     CapturedOutput output;
@@ -187,7 +196,25 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"X86Undo", World::X86Patched, {L"/undo"}, 0,
                 L"Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n",
                 false, false},
-        RunCase{"UndoNoBrowser", World::NoBrowser, {L"/undo"}, 3, L"No browser in", false, false},
+        RunCase{"UndoNoBrowser", World::NoBrowser, {L"/undo"}, 0,
+                L"Not patched: there is nothing to undo in C:\\Program Files\\Mozilla Firefox\\ or "
+                L"C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n",
+                false, false},
+        RunCase{"UndoEdited", World::PatchedEdited, {L"/undo"}, 0,
+                L"Undone: the tweak is removed from C:\\Program Files\\Mozilla Firefox\\. C:\\Program "
+                L"Files\\Mozilla Firefox\\defaults\\profile\\user.js had been changed since the patch, "
+                L"so Tarnwick kept it as C:\\Program Files\\Mozilla Firefox\\defaults\\user.js.changed-1.\r\n",
+                false, false},
+        RunCase{"X86PatchWithAnEmptyDefaultFolder", World::X86EmptyDefault, {L"/patch"}, 0,
+                L"Patched: C:\\Program Files (x86)\\Mozilla Firefox\\", true, true},
+        RunCase{"X86UndoWithAnEmptyDefaultFolder", World::X86PatchedEmptyDefault, {L"/undo"}, 0,
+                L"Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n",
+                false, false},
+        RunCase{"X86UndoWithABrowserInTheDefaultFolder", World::X86PatchedBrowserInDefault, {L"/undo"}, 0,
+                L"Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n",
+                false, false},
+        RunCase{"X86AgainWithABrowserInTheDefaultFolder", World::X86PatchedBrowserInDefault, {L"/patch"},
+                0, L"Already patched: C:\\Program Files (x86)\\Mozilla Firefox\\i386 exists.", true, true},
         RunCase{"FolderWithoutBrowser", World::NoBrowser, {L"/patch", L"/folder", L"E:\\Empty"}, 3,
                 L"No browser in E:\\Empty\\: it has no defaults\\profile folder.", false, false},
         RunCase{"Current", World::Current, {L"/patch"}, 4,
@@ -212,10 +239,23 @@ TEST_F(UnattendedRun, AFailureOfTheUndoIsReportedNotShown) {
 TEST_F(UnattendedRun, AChosenFolderIsPatchedAndSaysUndoWillNotReachIt) {
     platform.AddFolder(L"E:\\");
     InstallBrowserAt(L"E:\\Fox\\");
+    platform.AddFile(L"E:\\Fox\\defaults\\profile\\user.js", "original\r\n");
     CapturedOutput output;
     EXPECT_EQ(RunUnattended(platform, {L"/patch", L"/folder", L"E:\\Fox"}, output), 0);
     EXPECT_EQ(platform.Bytes(L"E:\\Fox\\defaults\\profile\\user.js"), PayloadFile);
     EXPECT_NE(output.written.find(L"/undo will not remove it"), std::wstring::npos);
+
+    // Nothing marks a chosen folder, so a startup script patches it again at
+    // every boot: a user.js put there since is kept aside, and named.
+    platform.AddFile(L"E:\\Fox\\defaults\\profile\\user.js", "newer\r\n");
+    CapturedOutput again;
+    EXPECT_EQ(RunUnattended(platform, {L"/patch", L"/folder", L"E:\\Fox"}, again), 0);
+    EXPECT_EQ(platform.Bytes(L"E:\\Fox\\defaults\\profile\\user.js"), PayloadFile);
+    EXPECT_EQ(platform.Bytes(L"E:\\Fox\\defaults\\user.js.tarnwick-original"), "original\r\n");
+    EXPECT_EQ(platform.Bytes(L"E:\\Fox\\defaults\\user.js.changed-1"), "newer\r\n");
+    EXPECT_NE(again.written.find(L" so Tarnwick kept it as E:\\Fox\\defaults\\user.js.changed-1.\r\n"),
+              std::wstring::npos)
+        << FakePlatform::Narrow(again.written);
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <thread>
+#include <functional>
+
+#include "platform/win32/NtFiles.h"
 
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32Platform.h"
@@ -72,102 +74,120 @@ TEST_F(Win32Files, DeleteFolderRemovesATreeButNotPastAReadOnlyFile) {
     Write(marker + L"\\a.txt", "a");
     Write(marker + L"\\sub\\b.txt", "b");
     ::SetFileAttributesW((marker + L"\\sub\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_THROW(files.DeleteFolder(marker, false), Failure);
+    const auto root = platform.HoldFolder(Root);
+    EXPECT_THROW(files.DeleteFolder(*root, L"i386", false), Failure);
     // Refused before anything went.
     EXPECT_TRUE(files.FileExists(marker + L"\\a.txt"));
     ::SetFileAttributesW((marker + L"\\sub\\b.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
-    files.DeleteFolder(marker, false);
+    files.DeleteFolder(*root, L"i386", false);
     EXPECT_FALSE(files.FolderExists(marker));
     EXPECT_TRUE(files.FolderExists(Root));
-}
-
-TEST_F(Win32Files, DeleteFolderOfNothingIsAFailure) {
     try {
-        files.DeleteFolder(Root + L"\\i386", false);
-        FAIL();
+        files.DeleteFolder(*root, L"i386", false);
+        FAIL() << "a folder that is not there was deleted";
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.Code(), ERROR_PATH_NOT_FOUND);
     }
 }
 
-TEST_F(Win32Files, ANewFileNotCommittedLeavesNothing) {
+TEST_F(Win32Files, ANewFileIsNeverOneThatWasThereAndLeavesNothingUntilCommitted) {
+    const auto root = platform.HoldFolder(Root);
     {
-        auto file = platform.CreateNewFile(Root + L"\\tarnwick-1.tmp");
+        auto file = root->CreateNewFile(L"tarnwick-1.tmp");
         file->Write("partial");
     }
-    EXPECT_FALSE(platform.Inspect(Root + L"\\tarnwick-1.tmp").exists) << "left behind";
-}
-
-TEST_F(Win32Files, ANewFileIsNeverOneThatWasThere) {
+    EXPECT_FALSE(root->Inspect(L"tarnwick-1.tmp").exists) << "left behind";
     Write(Root + L"\\tarnwick-1.tmp", "someone's");
     try {
-        platform.CreateNewFile(Root + L"\\tarnwick-1.tmp");
+        root->CreateNewFile(L"tarnwick-1.tmp");
         FAIL();
     } catch (const Failure& failure) {
         EXPECT_TRUE(failure.IsAlreadyExists()) << failure.Code();
     }
-    EXPECT_EQ(platform.OpenExistingFile(Root + L"\\tarnwick-1.tmp")->ReadAll(), "someone's");
+    EXPECT_EQ(root->OpenFile(L"tarnwick-1.tmp")->ReadAll(), "someone's");
+    // A name is one name: nothing below or above the held folder.
+    for (const wchar_t* name : {L"sub\\x.tmp", L"..", L"x.tmp:stream"})
+        EXPECT_THROW(root->CreateNewFile(name), Failure) << testing::PrintToString(std::wstring(name));
 }
 
 TEST_F(Win32Files, ACommittedFileReplacesTheTargetWhole) {
     Write(Root + L"\\user.js", "old content that is longer than the new");
-    auto file = platform.CreateNewFile(Root + L"\\tarnwick-1.tmp");
+    const auto root = platform.HoldFolder(Root);
+    auto file = root->CreateNewFile(L"tarnwick-1.tmp");
     file->Write("new");
-    file->Commit(Root + L"\\user.js", true);
-    EXPECT_EQ(platform.OpenExistingFile(Root + L"\\user.js")->ReadAll(), "new");
-    EXPECT_FALSE(platform.Inspect(Root + L"\\tarnwick-1.tmp").exists);
+    file->Commit(*root, L"user.js", true);
+    EXPECT_EQ(root->OpenFile(L"user.js")->ReadAll(), "new");
+    EXPECT_FALSE(root->Inspect(L"tarnwick-1.tmp").exists);
 }
 
 TEST_F(Win32Files, AnExistingFileMovesAndGoesByItsHandle) {
     Write(Root + L"\\kept", "original");
     Write(Root + L"\\user.js", "payload");
-    platform.OpenExistingFile(Root + L"\\kept")->MoveOnto(Root + L"\\user.js");
-    EXPECT_FALSE(platform.Inspect(Root + L"\\kept").exists);
-    auto file = platform.OpenExistingFile(Root + L"\\user.js");
+    const auto root = platform.HoldFolder(Root);
+    root->OpenFile(L"kept")->MoveOnto(*root, L"user.js", true);
+    EXPECT_FALSE(root->Inspect(L"kept").exists);
+    auto file = root->OpenFile(L"user.js");
     EXPECT_EQ(file->ReadAll(), "original");
+    EXPECT_EQ(file->ReadAll(), "original") << "read again from the start";
     EXPECT_EQ(file->Facts().names, 1u);
     EXPECT_FALSE(file->Facts().link);
+    EXPECT_EQ(file->Facts().id, root->Inspect(L"user.js").id);
+    // Without replace, a taken name is refused and the file stays open where it was.
+    Write(Root + L"\\other", "other");
+    try {
+        file->MoveOnto(*root, L"other", false);
+        FAIL();
+    } catch (const Failure& failure) {
+        EXPECT_TRUE(failure.IsAlreadyExists()) << failure.Code();
+    }
     file->Remove();
-    EXPECT_FALSE(platform.Inspect(Root + L"\\user.js").exists);
-    EXPECT_EQ(platform.OpenExistingFile(Root + L"\\user.js"), nullptr);
-    EXPECT_EQ(platform.OpenExistingFile(Root + L"\\missing\\user.js"), nullptr);
+    EXPECT_FALSE(root->Inspect(L"user.js").exists);
+    EXPECT_EQ(root->OpenFile(L"user.js"), nullptr);
+    EXPECT_EQ(root->ReadFile(L"other", 100), std::optional<std::string>("other"));
+    EXPECT_EQ(root->ReadFile(L"other", 4), std::nullopt) << "larger than asked for";
+    EXPECT_EQ(root->ReadFile(L"missing", 100), std::nullopt);
 }
 
 TEST_F(Win32Files, AReadOnlyTargetIsRefusedAsWindowsRefusesIt) {
     Write(Root + L"\\user.js", "mine");
     ::SetFileAttributesW((Root + L"\\user.js").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_THROW(platform.OpenExistingFile(Root + L"\\user.js"), Failure);
-    auto file = platform.CreateNewFile(Root + L"\\tarnwick-1.tmp");
+    const auto root = platform.HoldFolder(Root);
+    EXPECT_THROW(root->OpenFile(L"user.js"), Failure);
+    auto file = root->CreateNewFile(L"tarnwick-1.tmp");
     file->Write("new");
-    EXPECT_THROW(file->Commit(Root + L"\\user.js", true), Failure);
+    EXPECT_THROW(file->Commit(*root, L"user.js", true), Failure);
     ::SetFileAttributesW((Root + L"\\user.js").c_str(), FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(platform.OpenExistingFile(Root + L"\\user.js")->ReadAll(), "mine");
+    EXPECT_EQ(root->OpenFile(L"user.js")->ReadAll(), "mine");
 }
 
 TEST_F(Win32Files, ALockedFileOrAFolderIsRefused) {
     Write(Root + L"\\user.js", "mine");
+    const auto root = platform.HoldFolder(Root);
     HANDLE lock = ::CreateFileW((Root + L"\\user.js").c_str(), GENERIC_READ, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    EXPECT_THROW(platform.OpenExistingFile(Root + L"\\user.js"), Failure);
+    EXPECT_THROW(root->OpenFile(L"user.js"), Failure);
     ::CloseHandle(lock);
     ::CreateDirectoryW((Root + L"\\folder").c_str(), nullptr);
-    EXPECT_THROW(platform.OpenExistingFile(Root + L"\\folder"), Failure);
+    EXPECT_THROW(root->OpenFile(L"folder"), Failure);
 }
 
 TEST_F(Win32Files, AFileWithTwoNamesIsToldAsSuch) {
     Write(Root + L"\\user.js", "mine");
     ASSERT_TRUE(::CreateHardLinkW((Root + L"\\other").c_str(), (Root + L"\\user.js").c_str(), nullptr));
-    EXPECT_EQ(platform.Inspect(Root + L"\\user.js").names, 2u);
-    EXPECT_EQ(platform.OpenExistingFile(Root + L"\\user.js")->Facts().names, 2u);
-    EXPECT_FALSE(platform.Inspect(Root + L"\\user.js").link);
+    const auto root = platform.HoldFolder(Root);
+    EXPECT_EQ(root->Inspect(L"user.js").names, 2u);
+    EXPECT_EQ(root->OpenFile(L"user.js")->Facts().names, 2u);
+    EXPECT_FALSE(root->Inspect(L"user.js").link);
 }
 
-TEST_F(Win32Files, AHeldFolderCannotBeRenamedOrReplaced) {
+TEST_F(Win32Files, AHeldFolderCannotBeRenamedOrReplacedAndListsWhatItHolds) {
     const std::wstring folder = Root + L"\\defaults";
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    const auto root = platform.HoldFolder(Root + L"\\");
+    ASSERT_TRUE(root);
     {
-        const auto held = platform.HoldFolder(folder + L"\\");
+        const auto held = root->HoldFolder(L"defaults");
         ASSERT_TRUE(held);
         EXPECT_TRUE(held->Facts().folder);
         EXPECT_FALSE(held->Facts().link);
@@ -175,32 +195,94 @@ TEST_F(Win32Files, AHeldFolderCannotBeRenamedOrReplaced) {
         EXPECT_FALSE(::RemoveDirectoryW(folder.c_str()));
     }
     EXPECT_TRUE(::MoveFileExW(folder.c_str(), (Root + L"\\moved").c_str(), 0));
-    EXPECT_EQ(platform.HoldFolder(folder), nullptr);
+    EXPECT_EQ(root->HoldFolder(L"defaults"), nullptr);
     Write(Root + L"\\plain", "");
-    EXPECT_FALSE(platform.HoldFolder(Root + L"\\plain")->Facts().folder);
-    auto names = platform.NamesIn(Root);
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"moved", L"plain"}));
-    EXPECT_EQ(platform.NamesIn(Root + L"\\missing\\"), std::vector<std::wstring>{});
+    EXPECT_FALSE(root->HoldFolder(L"plain")->Facts().folder);
+    EXPECT_EQ(platform.HoldFolder(Root + L"\\missing\\"), nullptr);
+    auto entries = root->Entries();
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, L"moved");
+    EXPECT_EQ(entries[1].name, L"plain");
+    EXPECT_EQ(entries[1].id, root->Inspect(L"plain").id) << "the listing names what opens";
 }
 
-TEST(Win32RunLock, KeepsASecondRunWaitingUntilItIsReleased) {
-    Win32Platform platform;
-    auto lock = platform.LockRun();
-    auto triedElsewhere = [] {
-        HANDLE mutex = ::CreateMutexW(nullptr, FALSE, L"Global\\Tarnwick.RunLock");
-        if (!mutex) return WAIT_FAILED;
-        const DWORD result = ::WaitForSingleObject(mutex, 0);
-        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ::ReleaseMutex(mutex);
-        ::CloseHandle(mutex);
-        return result;
+// A relative operation that fails never becomes one by name: Wine's own
+// wrapper answers 87 (invalid parameter) to a rename relative to a folder,
+// and that must end in a failure with nothing changed.
+constexpr NTSTATUS InvalidParameter = static_cast<NTSTATUS>(0xC000000D);
+NTSTATUS NTAPI RefusedCreate(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER,
+                             ULONG, ULONG, ULONG, ULONG, PVOID, ULONG) {
+    return InvalidParameter;
+}
+NTSTATUS NTAPI RefusedSet(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS) {
+    return InvalidParameter;
+}
+
+TEST_F(Win32Files, AFailedOperationThroughAHeldFolderIsNotDoneByNameInstead) {
+    struct Case {
+        const char* name;
+        bool create;  // the create fails; else setting information does
+        std::function<void(HeldFolder&)> act;
     };
-    DWORD whileHeld = 0, afterwards = 0;
-    std::thread([&] { whileHeld = triedElsewhere(); }).join();
+    const Case cases[] = {
+        {"commit", false,
+         [](HeldFolder& root) {
+             auto file = root.CreateNewFile(L"tarnwick-1.tmp");
+             file->Write("new");
+             file->Commit(root, L"user.js", true);
+         }},
+        {"move", false, [](HeldFolder& root) { root.OpenFile(L"kept")->MoveOnto(root, L"user.js", true); }},
+        {"remove", false, [](HeldFolder& root) { root.OpenFile(L"user.js")->Remove(); }},
+        {"create", true, [](HeldFolder& root) { root.CreateNewFile(L"tarnwick-1.tmp"); }},
+        {"lock", true, [](HeldFolder& root) { root.TryLockRun(); }},
+    };
+    for (const Case& c : cases) {
+        Clear(Root + L"\\tree");
+        ::CreateDirectoryW((Root + L"\\tree").c_str(), nullptr);
+        Write(Root + L"\\tree\\user.js", "mine");
+        Write(Root + L"\\tree\\kept", "kept");
+        const auto root = platform.HoldFolder(Root + L"\\tree");
+        NtFileRoutines& nt = NtFiles();
+        const NtFileRoutines real = nt;
+        if (c.create) {
+            nt.createFile = &RefusedCreate;
+        } else {
+            nt.setInformation = &RefusedSet;
+        }
+        long code = 0;
+        try {
+            c.act(*root);
+        } catch (const Failure& failure) {
+            code = failure.Code();
+        }
+        nt = real;
+        EXPECT_EQ(code, ERROR_INVALID_PARAMETER) << c.name;
+        auto names = platform.HoldFolder(Root + L"\\tree")->Entries();
+        std::vector<std::wstring> left;
+        for (const auto& entry : names)
+            if (entry.name.find(L".tmp") == std::wstring::npos) left.push_back(entry.name);
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::wstring>{L"kept", L"user.js"})) << c.name;
+        EXPECT_EQ(root->ReadFile(L"user.js", 100), std::optional<std::string>("mine")) << c.name;
+    }
+}
+
+TEST_F(Win32Files, TheRunLockKeepsASecondRunOutOfTheSameFolderHoweverItIsSpelled) {
+    const auto first = platform.HoldFolder(Root);
+    const auto second = platform.HoldFolder(L"c:\\TARNWICK-PLATFORM-TEST\\");
+    auto lock = first->TryLockRun();
+    ASSERT_TRUE(lock);
+    EXPECT_TRUE(files.FileExists(Root + L"\\tarnwick.lock"));
+    EXPECT_EQ(second->TryLockRun(), nullptr);
     lock.reset();
-    std::thread([&] { afterwards = triedElsewhere(); }).join();
-    EXPECT_EQ(whileHeld, static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_EQ(afterwards, static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_FALSE(files.FileExists(Root + L"\\tarnwick.lock")) << "the lock file goes with its holder";
+    lock = second->TryLockRun();
+    EXPECT_TRUE(lock);
+    // One that a power cut left is no obstacle.
+    lock.reset();
+    Write(Root + L"\\tarnwick.lock", "");
+    EXPECT_TRUE(first->TryLockRun());
 }
 
 TEST(Win32Text, PathsCompareAsTheFileSystemDoes) {

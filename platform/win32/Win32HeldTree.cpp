@@ -1,0 +1,337 @@
+#include "platform/win32/Win32HeldTree.h"
+
+#include <algorithm>
+
+#include "platform/ReparseTags.h"
+#include "platform/win32/Errors.h"
+#include "platform/win32/NtFiles.h"
+
+namespace tarnwick::win32 {
+
+namespace {
+
+constexpr ULONG ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Without FILE_SHARE_DELETE: nobody can rename or remove a held folder, or
+// put a link in its place, while it is held.
+constexpr ULONG ShareHeld = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr ACCESS_MASK HoldAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+constexpr size_t MaxReadBytes = 64 * 1024 * 1024;
+
+struct HandleInfo {
+    DWORD attributes;
+    DWORD tag;
+    DWORD links;
+    FileId id;
+};
+
+HandleInfo InfoOf(HANDLE handle, const std::wstring& path) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(handle, &info)) throw LastErrorFailure(path);
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        !::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
+        throw LastErrorFailure(path);
+    return {info.dwFileAttributes, tag.ReparseTag, info.nNumberOfLinks,
+            static_cast<FileId>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
+}
+
+// The path of what a handle is open on, as the file system names it.
+std::optional<std::wstring> FinalPath(HANDLE handle, DWORD volumeName) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer.data(),
+                                                         static_cast<DWORD>(buffer.size()),
+                                                         FILE_NAME_NORMALIZED | volumeName);
+        if (length == 0) return std::nullopt;
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(length);  // too small: the length asked for counts the NUL
+    }
+}
+
+// Whether `handle` is on what has `name` in the folder open on `folder`, and
+// not on something a link at the name led to. Both paths come from handles:
+// this is a check of what was opened, never a way to open anything.
+bool IsAtItsName(HANDLE handle, HANDLE folder, const std::wstring& name, const std::wstring& path) {
+    for (const DWORD volumeName : {VOLUME_NAME_DOS, VOLUME_NAME_NT}) {
+        const auto opened = FinalPath(handle, volumeName);
+        auto expected = FinalPath(folder, volumeName);
+        if (!opened || !expected) continue;
+        if (expected->empty() || expected->back() != L'\\') *expected += L'\\';
+        *expected += name;
+        return ::CompareStringOrdinal(opened->c_str(), static_cast<int>(opened->size()),
+                                      expected->c_str(), static_cast<int>(expected->size()),
+                                      TRUE) == CSTR_EQUAL;
+    }
+    throw LastErrorFailure(path);
+}
+
+// Opens what is there, raising what stops it; an empty handle when nothing is.
+UniqueFile Open(HANDLE folder, const std::wstring& path, const std::wstring& name,
+                const RelativeOpen& how) {
+    UniqueFile handle;
+    const NTSTATUS status = OpenRelative(folder, name, how, handle);
+    if (IsAbsent(status)) return UniqueFile();
+    // A folder where a file was asked for: the file cannot be had.
+    if (status == NtStatus::IsADirectory) throw ErrorFailure(ERROR_ACCESS_DENIED, path);
+    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
+    return handle;
+}
+
+std::string ReadWhole(HANDLE file, const std::wstring& path, size_t limit, bool& tooLarge) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size)) throw LastErrorFailure(path);
+    tooLarge = static_cast<unsigned long long>(size.QuadPart) > limit;
+    if (tooLarge) return {};
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) throw LastErrorFailure(path);
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        if (!::ReadFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got,
+                        nullptr))
+            throw LastErrorFailure(path);
+        if (got == 0) break;
+        done += got;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+// Windows refuses to rename onto a read-only file; some file systems, and
+// Wine, would not. The file's owner meant it to stay.
+void RequireWritableTarget(HeldFolder& folder, const std::wstring& name) {
+    const std::wstring path = Below(PathOf(folder), name);
+    const UniqueFile target = Open(HandleOf(folder), path, name,
+                                   {FILE_READ_ATTRIBUTES, ShareAll, FILE_OPEN, FILE_OPEN_REPARSE_POINT});
+    if (target && (InfoOf(target.get(), path).attributes & FILE_ATTRIBUTE_READONLY))
+        throw ErrorFailure(ERROR_ACCESS_DENIED, path);
+}
+
+// Renames the file open on `file` to `name` in `folder`, then closes it.
+// Refused, it stays open where it was: there is no second way by name.
+void RenameAndClose(UniqueFile& file, HeldFolder& folder, const std::wstring& name, bool replace) {
+    if (replace) RequireWritableTarget(folder, name);
+    const NTSTATUS status = RenameRelative(file.get(), HandleOf(folder), name, replace);
+    if (!NT_SUCCESS(status)) throw StatusFailure(status, Below(PathOf(folder), name));
+    file.reset();
+}
+
+void DeleteAndClose(UniqueFile& file, const std::wstring& path) {
+    const NTSTATUS status = DeleteByHandle(file.get());
+    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
+    file.reset();
+}
+
+class Win32HeldFolder final : public HeldFolder {
+public:
+    Win32HeldFolder(UniqueFile handle, PathFacts facts, std::wstring path)
+        : handle_(std::move(handle)), facts_(facts), path_(std::move(path)) {}
+    const PathFacts& Facts() const override { return facts_; }
+    HANDLE Handle() const noexcept { return handle_.get(); }
+    const std::wstring& Path() const noexcept { return path_; }
+
+    std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& name) override {
+        auto held = OpenEntry(handle_.get(), path_, name, HoldAccess, ShareHeld, 0);
+        if (!held) return nullptr;
+        return std::make_unique<Win32HeldFolder>(std::move(held->handle), held->facts,
+                                                 Below(path_, name));
+    }
+    PathFacts Inspect(const std::wstring& name) override {
+        const auto entry = OpenEntry(handle_.get(), path_, name, FILE_READ_ATTRIBUTES, ShareAll, 0);
+        return entry ? entry->facts : PathFacts{};
+    }
+    std::unique_ptr<ExistingFile> OpenFile(const std::wstring& name) override;
+    std::optional<std::string> ReadFile(const std::wstring& name, std::size_t limit) override {
+        const std::wstring path = Below(path_, name);
+        auto entry = OpenEntry(handle_.get(), path_, name, FILE_READ_DATA, ShareAll, 0);
+        if (!entry || entry->facts.link || entry->facts.folder) return std::nullopt;
+        bool tooLarge = false;
+        std::string bytes = ReadWhole(entry->handle.get(), path, limit, tooLarge);
+        if (tooLarge) return std::nullopt;
+        return bytes;
+    }
+    std::unique_ptr<TemporaryFile> CreateNewFile(const std::wstring& name) override;
+    void CreateFolder(const std::wstring& name) override {
+        UniqueFile folder;
+        const NTSTATUS status =
+            OpenRelative(handle_.get(), name,
+                         {FILE_LIST_DIRECTORY, ShareHeld, FILE_CREATE,
+                          FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT},
+                         folder);
+        if (!NT_SUCCESS(status)) throw StatusFailure(status, Below(path_, name));
+    }
+    std::vector<FolderEntry> Entries() override {
+        std::vector<FolderEntry> entries;
+        for (ListedEntry& listed : ListFolder(handle_.get(), path_))
+            entries.push_back({std::move(listed.name), listed.id});
+        return entries;
+    }
+    std::unique_ptr<RunLock> TryLockRun() override { return TryLockRunIn(handle_.get(), path_); }
+
+private:
+    UniqueFile handle_;
+    PathFacts facts_;
+    std::wstring path_;
+};
+
+class Win32ExistingFile final : public ExistingFile {
+public:
+    Win32ExistingFile(std::wstring path, UniqueFile file, PathFacts facts)
+        : path_(std::move(path)), file_(std::move(file)), facts_(facts) {}
+    const PathFacts& Facts() const override { return facts_; }
+    std::string ReadAll() override {
+        bool tooLarge = false;
+        std::string bytes = ReadWhole(file_.get(), path_, MaxReadBytes, tooLarge);
+        if (tooLarge) throw ErrorFailure(ERROR_FILE_TOO_LARGE, path_);
+        return bytes;
+    }
+    void MoveOnto(HeldFolder& folder, const std::wstring& name, bool replace) override {
+        RenameAndClose(file_, folder, name, replace);
+    }
+    void Remove() override { DeleteAndClose(file_, path_); }
+
+private:
+    std::wstring path_;
+    UniqueFile file_;
+    PathFacts facts_;
+};
+
+class Win32TemporaryFile final : public TemporaryFile {
+public:
+    Win32TemporaryFile(std::wstring path, UniqueFile file)
+        : path_(std::move(path)), file_(std::move(file)) {}
+    ~Win32TemporaryFile() override {
+        // A run that cannot remove it now leaves it to the next run's sweep.
+        if (file_) DeleteByHandle(file_.get());
+    }
+    void Write(const std::string& bytes) override {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            DWORD wrote = 0;
+            if (!::WriteFile(file_.get(), bytes.data() + done,
+                             static_cast<DWORD>(bytes.size() - done), &wrote, nullptr))
+                throw LastErrorFailure(path_);
+            done += wrote;
+        }
+    }
+    void Commit(HeldFolder& folder, const std::wstring& name, bool replaceExisting) override {
+        if (!::FlushFileBuffers(file_.get())) throw LastErrorFailure(path_);
+        RenameAndClose(file_, folder, name, replaceExisting);
+    }
+
+private:
+    std::wstring path_;
+    UniqueFile file_;  // empty once committed
+};
+
+// Opened to be replaced: a read-only or locked file fails here, before
+// anything is written.
+std::unique_ptr<ExistingFile> Win32HeldFolder::OpenFile(const std::wstring& name) {
+    auto entry = OpenEntry(handle_.get(), path_, name, GENERIC_READ | GENERIC_WRITE | DELETE,
+                           FILE_SHARE_READ, FILE_NON_DIRECTORY_FILE);
+    if (!entry) return nullptr;
+    const std::wstring path = Below(path_, name);
+    if (entry->attributes & FILE_ATTRIBUTE_READONLY) throw ErrorFailure(ERROR_ACCESS_DENIED, path);
+    return std::make_unique<Win32ExistingFile>(path, std::move(entry->handle), entry->facts);
+}
+
+// Made at exactly that name: anything there already, a link included,
+// makes it fail. Nobody else may open it while it is written.
+std::unique_ptr<TemporaryFile> Win32HeldFolder::CreateNewFile(const std::wstring& name) {
+    UniqueFile file;
+    const NTSTATUS status = OpenRelative(handle_.get(), name,
+                                         {GENERIC_WRITE | DELETE, 0, FILE_CREATE,
+                                          FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT},
+                                         file);
+    const std::wstring path = Below(path_, name);
+    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
+    return std::make_unique<Win32TemporaryFile>(path, std::move(file));
+}
+
+}  // namespace
+
+std::wstring Below(const std::wstring& path, const std::wstring& name) {
+    return path.empty() || path.back() == L'\\' ? path + name : path + L'\\' + name;
+}
+
+HANDLE HandleOf(HeldFolder& folder) { return static_cast<Win32HeldFolder&>(folder).Handle(); }
+
+const std::wstring& PathOf(HeldFolder& folder) { return static_cast<Win32HeldFolder&>(folder).Path(); }
+
+std::optional<OpenedEntry> OpenEntry(HANDLE folder, const std::wstring& folderPath,
+                                     const std::wstring& name, ACCESS_MASK access, ULONG share,
+                                     ULONG options) {
+    const std::wstring path = Below(folderPath, name);
+    const RelativeOpen asItself{access | FILE_READ_ATTRIBUTES, share, FILE_OPEN,
+                                options | FILE_OPEN_REPARSE_POINT};
+    OpenedEntry entry;
+    entry.handle = Open(folder, path, name, asItself);
+    if (!entry.handle) return std::nullopt;
+    HandleInfo info = InfoOf(entry.handle.get(), path);
+    const ReparseKind kind =
+        ReparseKindOf((info.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, info.tag);
+    bool same = true;
+    if (kind == ReparseKind::Storage) {
+        // Its filter hands over the real data only when the file is opened
+        // through it. What opens then must be the file that was checked.
+        const FileId checked = info.id;
+        entry.handle.reset();
+        entry.handle = Open(folder, path, name,
+                            {access | FILE_READ_ATTRIBUTES, share, FILE_OPEN, options});
+        if (!entry.handle) return std::nullopt;
+        info = InfoOf(entry.handle.get(), path);
+        same = info.id == checked;
+    }
+    entry.attributes = info.attributes;
+    entry.reparsePoint = kind != ReparseKind::None;
+    entry.atItsName = same && IsAtItsName(entry.handle.get(), folder, name, path);
+    const bool isFolder = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.facts = PathFacts{true, isFolder, kind == ReparseKind::Link || !entry.atItsName,
+                            isFolder ? 0u : static_cast<unsigned>(info.links), info.id};
+    return entry;
+}
+
+std::vector<ListedEntry> ListFolder(HANDLE folder, const std::wstring& path) {
+    std::vector<ListedEntry> entries;
+    std::vector<LONGLONG> buffer(8 * 1024);  // 64 KB, aligned for the records
+    auto* bytes = reinterpret_cast<unsigned char*>(buffer.data());
+    const auto size = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
+    for (auto kind = FileIdBothDirectoryRestartInfo;; kind = FileIdBothDirectoryInfo) {
+        if (!::GetFileInformationByHandleEx(folder, kind, bytes, size)) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_NO_MORE_FILES) return entries;
+            throw ErrorFailure(error, path);
+        }
+        for (size_t at = 0;;) {
+            const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + at);
+            std::wstring name(record->FileName, record->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..")
+                entries.push_back({std::move(name), static_cast<FileId>(record->FileId.QuadPart),
+                                   record->FileAttributes});
+            if (record->NextEntryOffset == 0) break;
+            at += record->NextEntryOffset;
+        }
+    }
+}
+
+// Following a link there: the browser's folder may be a relocated one.
+// From here on, the path is not opened again.
+std::unique_ptr<HeldFolder> HoldFolderAt(const std::wstring& path) {
+    UniqueFile handle(::CreateFileW(path.c_str(), HoldAccess | SYNCHRONIZE, ShareHeld, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) {
+        const DWORD error = ::GetLastError();
+        if (MeansAbsent(error)) return nullptr;
+        throw ErrorFailure(error, path);
+    }
+    const HandleInfo info = InfoOf(handle.get(), path);
+    const bool isFolder = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return std::make_unique<Win32HeldFolder>(std::move(handle),
+                                             PathFacts{true, isFolder, false, 0, info.id}, path);
+}
+
+}  // namespace tarnwick::win32

@@ -1,0 +1,64 @@
+#pragma once
+
+// The held tree: the browser's folder held open once it is checked, and
+// everything below it reached through the folder that holds it, one name
+// at a time, never by a path again. Every name is opened as itself, never
+// through a link, and what was opened is checked by its handle: a name
+// counts as a link when its reparse point leads elsewhere (or is of a kind
+// nobody knows), or when the handle it gives is not at that name in its
+// folder (a link the file system followed regardless, as Wine does with a
+// Unix symbolic link to a file). A file that a storage filter keeps as a
+// reparse point is opened again through its filter, and must be the same
+// file.
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/win32/Handles.h"
+
+namespace tarnwick::win32 {
+
+// Holds the folder at `path`, following a link there; null when nothing is
+// there. The one open by path.
+std::unique_ptr<HeldFolder> HoldFolderAt(const std::wstring& path);
+
+// Every held folder of this platform is one of these handles; its path is
+// kept for messages only and never opened.
+HANDLE HandleOf(HeldFolder& folder);
+const std::wstring& PathOf(HeldFolder& folder);
+// `name` in the folder at `path`, as messages name it.
+std::wstring Below(const std::wstring& path, const std::wstring& name);
+
+// A name in a held folder, opened as itself and checked.
+struct OpenedEntry {
+    UniqueFile handle;
+    DWORD attributes = 0;
+    bool reparsePoint = false;  // a link, or a file its storage filter keeps
+    bool atItsName = false;     // the handle is on what has that name there
+    PathFacts facts;
+};
+// Null when nothing has that name.
+std::optional<OpenedEntry> OpenEntry(HANDLE folder, const std::wstring& folderPath,
+                                     const std::wstring& name, ACCESS_MASK access, ULONG share,
+                                     ULONG options);
+
+// A folder's names, read through its handle, with what each named then.
+struct ListedEntry {
+    std::wstring name;
+    FileId id;
+    DWORD attributes;
+};
+std::vector<ListedEntry> ListFolder(HANDLE folder, const std::wstring& path);
+
+// Run lock and tree removal, each in a file of its own.
+std::unique_ptr<RunLock> TryLockRunIn(HANDLE folder, const std::wstring& path);
+// Removes the folder `name` in `parent` with all it holds, or with `remove`
+// false, raises what removing it would raise and removes nothing.
+void RemoveFolderTree(HeldFolder& parent, const std::wstring& name, bool force, bool remove);
+
+}  // namespace tarnwick::win32
