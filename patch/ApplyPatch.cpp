@@ -12,6 +12,9 @@ constexpr std::wstring_view LookAgain =
 // firefox.exe itself is small (its code is in its libraries); a file far
 // larger is no browser to ask.
 constexpr std::size_t MaxProgramBytes = 16 * 1024 * 1024;
+// A kept original larger than this cannot be told from the file it is
+// compared with, so that file is kept aside too.
+constexpr std::size_t MaxKeptBytes = 64 * 1024 * 1024;
 
 Failure NoSuchFolder(const std::wstring& folder) {
     return Failure(FailureCode::PathNotFound,
@@ -120,19 +123,19 @@ void PatchEngine::KeepOriginal(const WorkFolders& work, std::unique_ptr<Existing
     const std::wstring keptPath =
         work.folder + std::wstring(DefaultsRelativePath) + std::wstring(KeptOriginalName);
     const bool nothingToKeep = !earlier || *earlier == bytes;
-    std::unique_ptr<ExistingFile> kept;
     const PathFacts facts = InspectBelowBrowser(*work.defaults, KeptOriginalName, keptPath);
-    const bool keptHere = facts.exists && !facts.folder;
-    if (keptHere) {
-        kept = OpenBelowBrowser(*work.defaults, KeptOriginalName, keptPath);
-    } else {
-        kept = OpenBelowBrowser(*work.profile, KeptOriginalName,
-                                work.folder + std::wstring(ProfileRelativePath) +
-                                    std::wstring(KeptOriginalName));
+    if (facts.exists && !facts.folder) {
+        // Read only to be compared: nothing may change the original itself.
+        if (!nothingToKeep &&
+            work.defaults->ReadFile(std::wstring(KeptOriginalName), MaxKeptBytes) != earlier)
+            KeepChanged(work, std::move(current));
+        return;
     }
-    if (kept) {
+    if (auto kept = OpenBelowBrowser(*work.profile, KeptOriginalName,
+                                     work.folder + std::wstring(ProfileRelativePath) +
+                                         std::wstring(KeptOriginalName))) {
         if (!nothingToKeep && kept->ReadAll() != *earlier) KeepChanged(work, std::move(current));
-        if (!keptHere) kept->MoveOnto(*work.defaults, std::wstring(KeptOriginalName), false);
+        kept->MoveOnto(*work.defaults, std::wstring(KeptOriginalName), false);
         return;
     }
     current.reset();

@@ -160,7 +160,8 @@ public:
     virtual std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path) = 0;
 
     // A clock that only goes forward, and a pause that keeps the program's
-    // window painting and answering meanwhile.
+    // window painting and answering meanwhile; it raises ProgramEnd when the
+    // program ends before the pause is over.
     virtual std::chrono::milliseconds Ticks() = 0;
     virtual void Pause(std::chrono::milliseconds duration) = 0;
 

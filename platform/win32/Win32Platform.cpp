@@ -73,8 +73,9 @@ std::chrono::milliseconds Win32Platform::Ticks() {
 }
 
 // Messages are served meanwhile, so the window keeps painting and
-// answering; the end of the program, should it come, is passed on to the
-// loop that serves them.
+// answering. Should the program end meanwhile (a handler failed), the
+// command that paused ends with it, and the loop that serves messages
+// still sees the end.
 void Win32Platform::Pause(std::chrono::milliseconds duration) {
     const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(duration.count());
     for (ULONGLONG now = ::GetTickCount64(); now < end; now = ::GetTickCount64()) {
@@ -84,7 +85,7 @@ void Win32Platform::Pause(std::chrono::milliseconds duration) {
         while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
             if (message.message == WM_QUIT) {
                 ::PostQuitMessage(static_cast<int>(message.wParam));
-                return;
+                throw ProgramEnd{static_cast<int>(message.wParam)};
             }
             ::TranslateMessage(&message);
             ::DispatchMessageW(&message);

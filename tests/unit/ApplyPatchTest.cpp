@@ -58,15 +58,23 @@ TEST_F(ApplyPatch, AnEarlierDifferentFileIsKeptAsTheOriginalAndANewerOneAside) {
     EXPECT_EQ(Count(KeptChangedBox), 0);
 
     // A second patch over something else again never overwrites the
-    // original, nor throws the newer file away, and says where it is.
-    platform.files.erase(FakePlatform::Key(Marker));
-    platform.AddFile(Prefs, "something newer\r\n");
-    Apply();
-    EXPECT_EQ(platform.Bytes(Prefs), PayloadFile);
-    EXPECT_EQ(platform.Bytes(Backup), Earlier);
-    EXPECT_EQ(platform.Bytes(Changed), "something newer\r\n");
-    EXPECT_EQ(Count(KeptChangedBox), 1);
-    EXPECT_TRUE(platform.TemporaryLeftovers().empty());
+    // original, wherever this version or an earlier one kept it, nor throws
+    // the newer file away, and says where it is.
+    for (const std::wstring& kept : {Backup, EarlierBackup}) {
+        if (kept == EarlierBackup) {
+            platform.files.erase(FakePlatform::Key(Backup));
+            platform.files.erase(FakePlatform::Key(Changed));
+            platform.AddFile(EarlierBackup, Earlier);
+        }
+        platform.files.erase(FakePlatform::Key(Marker));
+        platform.AddFile(Prefs, "something newer\r\n");
+        Apply();
+        EXPECT_EQ(platform.Bytes(Prefs), PayloadFile);
+        EXPECT_EQ(platform.Bytes(Backup), Earlier);
+        EXPECT_EQ(platform.Bytes(Changed), "something newer\r\n");
+        EXPECT_TRUE(platform.TemporaryLeftovers().empty());
+    }
+    EXPECT_EQ(Count(KeptChangedBox), 2);
 
     // The original itself, put back by hand, needs no keeping.
     platform.files.erase(FakePlatform::Key(Marker));

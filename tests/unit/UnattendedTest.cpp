@@ -130,7 +130,7 @@ enum class World {
     Fresh, Patched, PatchedEdited, NoBrowser, ReadOnlyPrefs, Current, X86, X86Patched,
     // The 32-bit browser, and later an uninstaller's empty folder, or a
     // browser, at the default place.
-    X86EmptyDefault, X86PatchedEmptyDefault, X86PatchedBrowserInDefault
+    X86EmptyDefault, X86PatchedEmptyDefault, X86PatchedBrowserInDefault, BothPatched
 };
 
 struct RunCase {
@@ -152,13 +152,19 @@ TEST_P(Unattended, RunsTheButtonsAlgorithmWithTheSwitchesAnswering) {
     const std::wstring prefs = folder + std::wstring(PrefsRelativePath), marker = folder + L"i386";
     if (c.world != World::NoBrowser) InstallBrowserAt(folder);
     if (c.world == World::Patched || c.world == World::PatchedEdited || c.world == World::X86Patched ||
-        c.world == World::X86PatchedEmptyDefault || c.world == World::X86PatchedBrowserInDefault) {
+        c.world == World::X86PatchedEmptyDefault || c.world == World::X86PatchedBrowserInDefault ||
+        c.world == World::BothPatched) {
         platform.AddFolder(marker);
         platform.AddFile(prefs, c.world == World::PatchedEdited ? "edited\r\n" : PayloadFile);
     }
     if (c.world == World::X86EmptyDefault || c.world == World::X86PatchedEmptyDefault)
         platform.AddFolder(Default);
     if (c.world == World::X86PatchedBrowserInDefault) InstallBrowser();
+    if (c.world == World::BothPatched) {
+        InstallBrowser();
+        platform.AddFolder(Marker);
+        platform.AddFile(Prefs, PayloadFile);
+    }
     if (c.world == World::ReadOnlyPrefs) platform.AddFile(Prefs, "mine", /*readOnly=*/true);
     if (c.world == World::Current) platform.SetVersion(Default + L"firefox.exe", {133, 0, 3, 0});
     CapturedOutput output;
@@ -212,6 +218,10 @@ INSTANTIATE_TEST_SUITE_P(
                 false, false},
         RunCase{"X86UndoWithABrowserInTheDefaultFolder", World::X86PatchedBrowserInDefault, {L"/undo"}, 0,
                 L"Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n",
+                false, false},
+        RunCase{"UndoBoth", World::BothPatched, {L"/undo"}, 0,
+                L"Undone: the tweak is removed from C:\\Program Files\\Mozilla Firefox\\ and "
+                L"C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n",
                 false, false},
         RunCase{"X86AgainWithABrowserInTheDefaultFolder", World::X86PatchedBrowserInDefault, {L"/patch"},
                 0, L"Already patched: C:\\Program Files (x86)\\Mozilla Firefox\\i386 exists.", true, true},
