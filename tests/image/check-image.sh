@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks a built tarnwick.exe without running it: the image's format and
 # machine, a GUI program, DEP and ASLR on (with the relocations ASLR needs),
-# the address space it may use, its manifest, and that it imports nothing
-# but Windows' Known DLLs, so nothing is looked for beside it at start.
+# the address space it may use, its manifest, that it imports nothing but
+# Windows' Known DLLs, so nothing is looked for beside it at start, and that
+# the 64-bit one stays within its 256 KiB.
 #
 #   check-image.sh IMAGE x86|x64
 set -euo pipefail
@@ -46,5 +47,13 @@ if [[ -n "$imports" && -z "$unknown" ]]; then
     echo "ok: imports only Known DLLs: $imports"
 else
     echo "FAILED: imports other than Known DLLs: ${unknown:-none at all}"; failed=1
+fi
+if [[ $arch == x64 ]]; then
+    size=$(stat -c %s "$image")
+    if (( size <= 262144 )); then
+        echo "ok: $size bytes, within 256 KiB"
+    else
+        echo "FAILED: $size bytes, over 256 KiB (262,144 bytes)"; failed=1
+    fi
 fi
 exit $failed
