@@ -32,7 +32,7 @@ void PatchEngine::ShowKeptFiles() {
 
 Result PatchEngine::Finish(Outcome outcome) {
     Result result{outcome, BrowserFolder, {}, {}, {}, {}, {}};
-    result.kept = kept_;
+    result.kept = std::move(kept_);
     return result;
 }
 
@@ -114,10 +114,10 @@ Result PatchEngine::StillPatched(const KnownInstall& install) {
 Result PatchEngine::Undo() {
     Result result = Finish(Outcome::NotPatched);
     for (const KnownInstall* install : KnownInstalls) UndoIn(*install, result);
-    result.kept = kept_;
     if (!result.undone.empty()) result.outcome = Outcome::Undone;
     Show(Prompt::TweakRemoved, std::wstring(TweakRemoved), Style::OkSystemModal);
     ShowKeptFiles();
+    result.kept = std::move(kept_);
     return result;
 }
 

@@ -164,12 +164,7 @@ public:
                          folder);
         if (!NT_SUCCESS(status)) throw StatusFailure(status, Below(path_, name));
     }
-    std::vector<FolderEntry> Entries() override {
-        std::vector<FolderEntry> entries;
-        for (ListedEntry& listed : ListFolder(handle_.get(), path_))
-            entries.push_back({std::move(listed.name), listed.id});
-        return entries;
-    }
+    std::vector<FolderEntry> Entries() override { return ListFolder(handle_.get(), path_); }
     std::unique_ptr<RunLock> TryLockRun() override { return TryLockRunIn(handle_.get(), path_); }
 
 private:
@@ -295,8 +290,8 @@ std::optional<OpenedEntry> OpenEntry(HANDLE folder, const std::wstring& folderPa
     return entry;
 }
 
-std::vector<ListedEntry> ListFolder(HANDLE folder, const std::wstring& path) {
-    std::vector<ListedEntry> entries;
+std::vector<FolderEntry> ListFolder(HANDLE folder, const std::wstring& path) {
+    std::vector<FolderEntry> entries;
     std::vector<LONGLONG> buffer(8 * 1024);  // 64 KB, aligned for the records
     auto* bytes = reinterpret_cast<unsigned char*>(buffer.data());
     const auto size = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
@@ -310,8 +305,7 @@ std::vector<ListedEntry> ListFolder(HANDLE folder, const std::wstring& path) {
             const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + at);
             std::wstring name(record->FileName, record->FileNameLength / sizeof(wchar_t));
             if (name != L"." && name != L"..")
-                entries.push_back({std::move(name), static_cast<FileId>(record->FileId.QuadPart),
-                                   record->FileAttributes});
+                entries.push_back({std::move(name), static_cast<FileId>(record->FileId.QuadPart)});
             if (record->NextEntryOffset == 0) break;
             at += record->NextEntryOffset;
         }

@@ -48,12 +48,7 @@ std::optional<OpenedEntry> OpenEntry(HANDLE folder, const std::wstring& folderPa
                                      ULONG options);
 
 // A folder's names, read through its handle, with what each named then.
-struct ListedEntry {
-    std::wstring name;
-    FileId id;
-    DWORD attributes;
-};
-std::vector<ListedEntry> ListFolder(HANDLE folder, const std::wstring& path);
+std::vector<FolderEntry> ListFolder(HANDLE folder, const std::wstring& path);
 
 // Run lock and tree removal, each in a file of its own.
 std::unique_ptr<RunLock> TryLockRunIn(HANDLE folder, const std::wstring& path);

@@ -29,7 +29,7 @@ void ClearReadOnly(const OpenedEntry& entry, const std::wstring& path) {
 void Remove(OpenedEntry& entry, const std::wstring& path, bool force, bool remove);
 
 void RemoveContent(HANDLE folder, const std::wstring& path, bool force, bool remove) {
-    for (const ListedEntry& listed : ListFolder(folder, path)) {
+    for (const FolderEntry& listed : ListFolder(folder, path)) {
         auto entry = OpenEntry(folder, path, listed.name, remove ? RemoveAccess : LookAccess,
                                ShareAll, 0);
         if (entry) Remove(*entry, Below(path, listed.name), force, remove);
