@@ -55,6 +55,7 @@ Result PatchEngine::ApplyPatch() {
             already = known && IsMarked(*browser);
             if (!already) failure = TryApplyOnce(*browser, known);
         }
+        browser.reset();  // nothing is held while a person reads the outcome
         if (!failure) {
             Show(Prompt::PatchingComplete, std::wstring(PatchingComplete), Style::OkInformation);
             ShowKeptFiles();
