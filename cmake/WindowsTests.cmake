@@ -10,7 +10,8 @@ add_executable(tarnwick_e2e
   tests/e2e/Driver.cpp
   tests/e2e/WindowTest.cpp
   tests/e2e/PatchTest.cpp
-  tests/e2e/WebLinkTest.cpp)
+  tests/e2e/WebLinkTest.cpp
+  tests/e2e/TreeTest.cpp)
 target_include_directories(tarnwick_e2e PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(tarnwick_e2e PRIVATE gtest gtest_main shell32 user32 gdi32 ole32)
 target_link_options(tarnwick_e2e PRIVATE -static)

@@ -150,6 +150,107 @@ std::wstring RigFile(const std::wstring& name) {
     return path + L"\\" + name;
 }
 
+void CopyStandIn(const wchar_t* version, const std::wstring& folder) {
+    const std::wstring standIn = DriverFolder() + L"stand-ins\\firefox-" + version + L".exe";
+    ASSERT_TRUE(::CopyFileW(standIn.c_str(), (folder + L"firefox.exe").c_str(), FALSE));
+}
+
+// ---------------------------------------------------------------- links
+
+std::string LinuxPath(const std::wstring& windowsPath) {
+    using Convert = char*(CDECL*)(LPCWSTR);
+    static const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!convert) return {};
+    char* path = convert(windowsPath.c_str());
+    if (!path) return {};
+    std::string result(path);
+    ::HeapFree(::GetProcessHeap(), 0, path);
+    return result;
+}
+
+bool UnderWine() {
+    return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+std::wstring Wide(const std::string& utf8) {
+    std::wstring text(utf8.size(), L'\0');
+    text.resize(static_cast<size_t>(
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(),
+                              static_cast<int>(text.size()))));
+    return text;
+}
+
+bool StartLinux(std::wstring commandLine) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info))
+        return false;
+    if (info.hThread) ::CloseHandle(info.hThread);
+    if (info.hProcess) ::CloseHandle(info.hProcess);
+    return true;
+}
+
+void MakeLinuxLink(const std::wstring& link, const std::wstring& target) {
+    const std::string from = LinuxPath(target);
+    const std::string at = LinuxPath(link);
+    ASSERT_FALSE(from.empty() || at.empty()) << "no Linux path for the link";
+    ASSERT_TRUE(StartLinux(L"/bin/ln -s \"" + Wide(from) + L"\" \"" + Wide(at) + L"\""));
+    // Wine marks only a link to a folder as one; a link to a file shows as
+    // the file it leads to.
+    ASSERT_TRUE(WaitUntil([&] { return ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; }))
+        << "the link did not appear";
+}
+
+bool LeadsElsewhere(const std::wstring& path) {
+    auto finalPath = [](const std::wstring& at) {
+        HANDLE handle = ::CreateFileW(at.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        wchar_t name[1024] = {};
+        if (handle != INVALID_HANDLE_VALUE) {
+            ::GetFinalPathNameByHandleW(handle, name, 1024, FILE_NAME_NORMALIZED);
+            ::CloseHandle(handle);
+        }
+        return std::wstring(name);
+    };
+    const size_t slash = path.find_last_of(L'\\');
+    const std::wstring opened = finalPath(path);
+    const std::wstring expected = finalPath(path.substr(0, slash)) + path.substr(slash);
+    return !opened.empty() && ::CompareStringOrdinal(opened.c_str(), -1, expected.c_str(), -1, TRUE) != CSTR_EQUAL;
+}
+
+void RemoveLinuxLink(const std::wstring& link) {
+    const std::string at = LinuxPath(link);
+    if (at.empty() || !StartLinux(L"/bin/rm -f \"" + Wide(at) + L"\"")) return;
+    const auto gone = [&] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; };
+    EXPECT_TRUE(WaitUntil(gone)) << "the link " << testing::PrintToString(link) << " stayed";
+}
+
+void RemoveLinksBelow(const std::wstring& folder) {
+    std::wstring root = folder;
+    while (!root.empty() && root.back() == L'\\') root.pop_back();
+    WIN32_FIND_DATAW entry{};
+    HANDLE find = ::FindFirstFileW((root + L"\\*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return;
+    std::vector<std::pair<std::wstring, DWORD>> children;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            children.emplace_back(root + L"\\" + name, entry.dwFileAttributes);
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
+    for (const auto& [path, attributes] : children) {
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || LeadsElsewhere(path)) {
+            RemoveLinuxLink(path);
+        } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveLinksBelow(path);
+        }
+    }
+}
+
 // ---------------------------------------------------------------- windows
 
 std::wstring ClassOf(HWND hwnd) {
@@ -442,6 +543,18 @@ Box App::NextBox(std::chrono::milliseconds timeout) {
         if (child.className == L"Button" && (child.style & WS_VISIBLE)) box.buttons.push_back(child.id);
     }
     std::sort(box.buttons.begin(), box.buttons.end());
+    return box;
+}
+
+Box ExpectBox(App& app, const BoxLook& look) {
+    Box box = app.NextBox();
+    EXPECT_FALSE(box.isFolderDialog)
+        << "a folder dialog instead of " << testing::PrintToString(look.text);
+    EXPECT_EQ(box.title, L"Tarnwick");
+    EXPECT_EQ(box.text, look.text);
+    EXPECT_EQ(box.buttons, look.buttons) << testing::PrintToString(look.text);
+    EXPECT_EQ(box.hasIcon, look.icon) << testing::PrintToString(look.text);
+    EXPECT_EQ(box.topmost, look.topmost) << testing::PrintToString(look.text);
     return box;
 }
 

@@ -51,6 +51,26 @@ std::wstring DriverFolder();  // where this driver (and tarnwick.exe) lives
 // The program under test: TARNWICK_EXE when set, else tarnwick.exe beside the driver.
 std::wstring ProgramPath();
 std::wstring RigFile(const std::wstring& name);  // a file in the rig's folder, as a Windows path
+// stand-ins\firefox-<version>.exe laid out as the browser's firefox.exe in `folder`.
+void CopyStandIn(const wchar_t* version, const std::wstring& folder);
+
+// ---- links, made and removed from the Linux side ----
+// Wine makes no links through Win32 and cannot remove them either, but it
+// runs a Linux program handed to CreateProcessW and names the Linux path of
+// a Windows one.
+bool UnderWine();
+std::string LinuxPath(const std::wstring& windowsPath);  // empty when there is none
+std::wstring Wide(const std::string& utf8);
+// Wine gives back no process handle for a Linux program, so callers poll
+// for its effect on disk instead of waiting for it.
+bool StartLinux(std::wstring commandLine);
+void MakeLinuxLink(const std::wstring& link, const std::wstring& target);
+// Whether opening `path` lands somewhere else than at that name in its
+// folder: a link to a file, as Wine shows one.
+bool LeadsElsewhere(const std::wstring& path);
+void RemoveLinuxLink(const std::wstring& link);
+// RemoveTree stops at a link under Wine: take them away first.
+void RemoveLinksBelow(const std::wstring& folder);
 
 // ---- windows ----
 struct WindowInfo {
@@ -77,6 +97,26 @@ struct Box {
     bool isFolderDialog = false;
     bool hasIcon = false;
 };
+
+// What a box says and offers, as a person sees it.
+struct BoxLook {
+    std::wstring text;
+    std::vector<int> buttons;
+    bool icon;
+    bool topmost;
+};
+inline const BoxLook CompleteBox{L"Patching is complete.", {IDOK}, true, false};
+inline const BoxLook LookAgainBox{
+    L"Tarnwick could not find Firefox in this folder, would you like to look again?",
+    {IDYES, IDNO}, true, false};
+inline const BoxLook CannotFindBox{
+    L"Tarnwick cannot find your Firefox folder, would you like to locate it?",
+    {IDYES, IDNO}, true, false};
+inline const BoxLook ConfirmUndoBox{L"This will undo the patch, are you sure you want to do this?",
+                                    {IDYES, IDNO}, true, false};
+// System-modal, so it stays above every other window; no icon.
+inline const BoxLook RemovedBox{L"Tweak Removed. Thankyou for trying out the patch.", {IDOK}, false,
+                                true};
 
 class App {
 public:
@@ -116,6 +156,9 @@ private:
     DWORD processId_ = 0;
     HWND window_ = nullptr;
 };
+
+// The next box of `app`, checked against `look`.
+Box ExpectBox(App& app, const BoxLook& look);
 
 // A run with switches, which must show nothing: it is polled while it runs
 // for any visible top-level window of its own, and its standard output is
