@@ -14,7 +14,7 @@ constexpr ULONG ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELET
 // Without FILE_SHARE_DELETE: nobody can rename or remove a held folder, or
 // put a link in its place, while it is held.
 constexpr ULONG ShareHeld = FILE_SHARE_READ | FILE_SHARE_WRITE;
-constexpr ACCESS_MASK HoldAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
+constexpr ACCESS_MASK HoldAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
 constexpr size_t MaxReadBytes = 64 * 1024 * 1024;
 
 struct HandleInfo {

@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <map>
+#include <iostream>
 
 namespace tarnwick::e2e {
 
@@ -188,8 +189,10 @@ bool StartLinux(std::wstring commandLine) {
     if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                           &startup, &info))
         return false;
-    if (info.hThread) ::CloseHandle(info.hThread);
-    if (info.hProcess) ::CloseHandle(info.hProcess);
+    // What Wine leaves in `info` for a Linux program are no handles of this
+    // process (measured: a thread "handle" of 1 or 7): closing them would
+    // close whatever handles of the driver's own those values happen to
+    // name, its desktop's among them.
     return true;
 }
 
