@@ -39,14 +39,12 @@ inline constexpr std::wstring_view X86ProgramFile =
 struct KnownInstall {
     std::wstring_view folder;  // ends in a backslash
     std::wstring_view marker;
-    std::wstring_view prefsFile;
     std::wstring_view profileFolder;
     std::wstring_view programFile;
 };
-inline constexpr KnownInstall DefaultInstall{DefaultFolder, MarkerFolder, DefaultPrefsFile,
-                                             DefaultProfileFolder, DefaultProgramFile};
-inline constexpr KnownInstall X86Install{X86Folder, X86MarkerFolder, X86PrefsFile, X86ProfileFolder,
-                                         X86ProgramFile};
+inline constexpr KnownInstall DefaultInstall{DefaultFolder, MarkerFolder, DefaultProfileFolder,
+                                             DefaultProgramFile};
+inline constexpr KnownInstall X86Install{X86Folder, X86MarkerFolder, X86ProfileFolder, X86ProgramFile};
 // In the order a click looks at them, and undo goes through them.
 inline constexpr const KnownInstall* KnownInstalls[] = {&DefaultInstall, &X86Install};
 
