@@ -312,20 +312,44 @@ std::vector<FolderEntry> ListFolder(HANDLE folder, const std::wstring& path) {
     }
 }
 
+// Whether the name the system keeps for an open folder leads to that very
+// folder. Wine looks a path up twice when it opens it, once to open it and
+// once to name it, so a link re-pointed in between leaves a handle on one
+// folder named after another, and everything later done by that name
+// (renames, deletes on close) would reach the other.
+bool IsNamedAsItself(HANDLE folder, FileId id) {
+    const auto name = FinalPath(folder, VOLUME_NAME_DOS);
+    if (!name) return false;
+    const UniqueFile again(::CreateFileW(name->c_str(), FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    return again && ::GetFileInformationByHandle(again.get(), &info) &&
+           (static_cast<FileId>(info.nFileIndexHigh) << 32 | info.nFileIndexLow) == id;
+}
+
 // Following a link there: the browser's folder may be a relocated one.
 // From here on, the path is not opened again.
 std::unique_ptr<HeldFolder> HoldFolderAt(const std::wstring& path) {
-    UniqueFile handle(::CreateFileW(path.c_str(), HoldAccess | SYNCHRONIZE, ShareHeld, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle) {
-        const DWORD error = ::GetLastError();
-        if (MeansAbsent(error)) return nullptr;
-        throw ErrorFailure(error, path);
+    constexpr int Attempts = 10;
+    for (int attempt = 1;; ++attempt) {
+        UniqueFile handle(::CreateFileW(path.c_str(), HoldAccess | SYNCHRONIZE, ShareHeld, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!handle) {
+            const DWORD error = ::GetLastError();
+            if (MeansAbsent(error)) return nullptr;
+            throw ErrorFailure(error, path);
+        }
+        const HandleInfo info = InfoOf(handle.get(), path);
+        const bool isFolder = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (!isFolder || IsNamedAsItself(handle.get(), info.id))
+            return std::make_unique<Win32HeldFolder>(
+                std::move(handle), PathFacts{true, isFolder, false, 0, info.id}, path);
+        if (attempt == Attempts)
+            throw Failure(FailureCode::ReparsePoint,
+                          L"The browser's folder kept changing while Tarnwick opened it, so "
+                          L"nothing was changed.\n" + path);
     }
-    const HandleInfo info = InfoOf(handle.get(), path);
-    const bool isFolder = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    return std::make_unique<Win32HeldFolder>(std::move(handle),
-                                             PathFacts{true, isFolder, false, 0, info.id}, path);
 }
 
 }  // namespace tarnwick::win32
