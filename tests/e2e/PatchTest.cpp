@@ -65,6 +65,19 @@ void ClickAndAnswer(const wchar_t* caption, const BoxLook& look, int answer) {
     ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
 }
 
+// One run of the program that offers undo, and undoes the tweak with its
+// button.
+void UndoWithTheButton() {
+    App app;
+    ASSERT_TRUE(app.Window());
+    EXPECT_EQ(TextOf(app.Command1()), L"Undo Patch");
+    EXPECT_EQ(TextOf(app.Label2()), L"Simply Click The Undo Patch Button and this tweak will be uninstalled.");
+    app.ClickButton();
+    app.Press(ExpectBox(app, ConfirmUndoBox), IDYES);
+    app.Press(ExpectBox(app, RemovedBox), IDOK);
+    ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+}
+
 // The button's caption as the next start shows it; that run is closed again.
 std::wstring CaptionOnNextStart() {
     App app;
@@ -774,15 +787,7 @@ TEST_F(X86, IsPatchedWithoutAQuestionAndUndoneToWhatWasThere) {
     EXPECT_TRUE(IsFolder(X86MarkerFolder));
     EXPECT_FALSE(IsFolder(DefaultFolder));
     EXPECT_EQ(CaptionOnNextStart(), L"Undo Patch");
-    {
-        App app;
-        ASSERT_TRUE(app.Window());
-        EXPECT_EQ(TextOf(app.Label2()), L"Simply Click The Undo Patch Button and this tweak will be uninstalled.");
-        app.ClickButton();
-        app.Press(ExpectBox(app, ConfirmUndoBox), IDYES);
-        app.Press(ExpectBox(app, RemovedBox), IDOK);
-        ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
-    }
+    ASSERT_NO_FATAL_FAILURE(UndoWithTheButton());
     EXPECT_EQ(Snapshot(X86Folder), before) << "the earlier user.js back, and nothing else";
     EXPECT_FALSE(IsFolder(DefaultFolder));
 }
@@ -850,13 +855,7 @@ TEST_F(X86, IsNeverStrandedByWhatTurnsUpInTheDefaultFolder) {
         }
         const Tree defaultBefore = Snapshot(DefaultFolder);
         if (turn.byWindow) {
-            App app;
-            ASSERT_TRUE(app.Window());
-            EXPECT_EQ(TextOf(app.Command1()), L"Undo Patch");
-            app.ClickButton();
-            app.Press(ExpectBox(app, ConfirmUndoBox), IDYES);
-            app.Press(ExpectBox(app, RemovedBox), IDOK);
-            ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
+            ASSERT_NO_FATAL_FAILURE(UndoWithTheButton());
         } else {
             const SwitchedRun undo = RunSwitched(L"/undo");
             std::cout << "[ output   ] /undo with " << turn.name << " -> "
