@@ -1,7 +1,5 @@
 #include "platform/win32/Win32HeldTree.h"
 
-#include <algorithm>
-
 #include "platform/ReparseTags.h"
 #include "platform/win32/Errors.h"
 #include "platform/win32/NtFiles.h"
@@ -80,11 +78,11 @@ UniqueFile Open(HANDLE folder, const std::wstring& path, const std::wstring& nam
     return handle;
 }
 
-std::string ReadWhole(HANDLE file, const std::wstring& path, size_t limit, bool& tooLarge) {
+// The whole file from its start; nullopt when it is larger than `limit`.
+std::optional<std::string> ReadWhole(HANDLE file, const std::wstring& path, size_t limit) {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(file, &size)) throw LastErrorFailure(path);
-    tooLarge = static_cast<unsigned long long>(size.QuadPart) > limit;
-    if (tooLarge) return {};
+    if (static_cast<unsigned long long>(size.QuadPart) > limit) return std::nullopt;
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) throw LastErrorFailure(path);
     std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
@@ -149,10 +147,7 @@ public:
         const std::wstring path = Below(path_, name);
         auto entry = OpenEntry(handle_.get(), path_, name, FILE_READ_DATA, ShareAll, 0);
         if (!entry || entry->facts.link || entry->facts.folder) return std::nullopt;
-        bool tooLarge = false;
-        std::string bytes = ReadWhole(entry->handle.get(), path, limit, tooLarge);
-        if (tooLarge) return std::nullopt;
-        return bytes;
+        return ReadWhole(entry->handle.get(), path, limit);
     }
     std::unique_ptr<TemporaryFile> CreateNewFile(const std::wstring& name) override;
     void CreateFolder(const std::wstring& name) override {
@@ -179,10 +174,9 @@ public:
         : path_(std::move(path)), file_(std::move(file)), facts_(facts) {}
     const PathFacts& Facts() const override { return facts_; }
     std::string ReadAll() override {
-        bool tooLarge = false;
-        std::string bytes = ReadWhole(file_.get(), path_, MaxReadBytes, tooLarge);
-        if (tooLarge) throw ErrorFailure(ERROR_FILE_TOO_LARGE, path_);
-        return bytes;
+        auto bytes = ReadWhole(file_.get(), path_, MaxReadBytes);
+        if (!bytes) throw ErrorFailure(ERROR_FILE_TOO_LARGE, path_);
+        return std::move(*bytes);
     }
     void MoveOnto(HeldFolder& folder, const std::wstring& name, bool replace) override {
         RenameAndClose(file_, folder, name, replace);
