@@ -17,6 +17,10 @@ constexpr long AlreadyExists = 183;
 // Windows Installer's "another installation is in progress": deployment
 // tools know it and try again later.
 constexpr long AnotherRunInProgress = 1618;
+// ERROR_OPLOCK_BREAK_IN_PROGRESS: another program holds an opportunistic
+// lock on the file and is being asked to let go. The file counts as busy,
+// like a folder whose run lock another run holds.
+constexpr long FileBusy = 742;
 // "The request would have to traverse a reparse point."
 constexpr long ReparsePoint = 4395;
 }  // namespace FailureCode

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -145,6 +146,12 @@ public:
     virtual void Write(const std::wstring& text) = 0;
 };
 
+// Held while a command runs: see Platform::StartWatchdog.
+class Watchdog {
+public:
+    virtual ~Watchdog() = default;
+};
+
 class Platform {
 public:
     virtual ~Platform() = default;
@@ -164,6 +171,20 @@ public:
     // program ends before the pause is over.
     virtual std::chrono::milliseconds Ticks() = 0;
     virtual void Pause(std::chrono::milliseconds duration) = 0;
+
+    // Ends the program once `limit` has passed, however a step of the run is
+    // blocked, unless the watchdog is let go first. Then `lastWord` is
+    // called on a thread of its own with the file or folder of the step in
+    // flight ("" when none), and the program ends at once with the exit
+    // code it returns: nothing of the run goes on.
+    virtual std::unique_ptr<Watchdog> StartWatchdog(
+        std::chrono::milliseconds limit,
+        std::function<int(const std::wstring& stuckOn)> lastWord) = 0;
+
+    // Whether Windows has a Program Files of its own for 32-bit programs,
+    // "Program Files (x86)": 64-bit Windows, x64 or ARM64, whichever image
+    // of the program runs there.
+    virtual bool HasX86ProgramFiles() = 0;
 
     // Text in the ANSI code page, as the preference file holds it.
     virtual std::string ToAnsi(const std::wstring& text) = 0;

@@ -11,6 +11,7 @@
 #include "platform/win32/Win32HeldTree.h"
 #include "platform/win32/SystemLibraries.h"
 #include "platform/win32/ShellOpen.h"
+#include "platform/win32/Win32Watchdog.h"
 
 namespace tarnwick::win32 {
 
@@ -91,6 +92,28 @@ void Win32Platform::Pause(std::chrono::milliseconds duration) {
             ::DispatchMessageW(&message);
         }
     }
+}
+
+std::unique_ptr<Watchdog> Win32Platform::StartWatchdog(
+    std::chrono::milliseconds limit, std::function<int(const std::wstring& stuckOn)> lastWord) {
+    return StartWatchdogThread(limit, std::move(lastWord));
+}
+
+// Asked of the machine, not of this image: a 32-bit image on 64-bit
+// Windows (x64, or ARM64, where it is emulated) is in WOW64, and there the
+// (x86) folder is Windows' own. On 32-bit Windows no such folder belongs
+// to the system, and any signed-in user may make one.
+bool Win32Platform::HasX86ProgramFiles() {
+    using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+    static const auto isWow64Process2 = reinterpret_cast<IsWow64Process2Fn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2")));
+    USHORT process = 0, machine = 0;
+    if (isWow64Process2 && isWow64Process2(::GetCurrentProcess(), &process, &machine))
+        return machine != IMAGE_FILE_MACHINE_I386;
+    // Before Windows 10 1709: no ARM64 Windows ran 32-bit x86 code yet.
+    SYSTEM_INFO system{};
+    ::GetNativeSystemInfo(&system);
+    return system.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
 }
 
 std::string Win32Platform::ToAnsi(const std::wstring& text) {

@@ -22,6 +22,10 @@ public:
     std::unique_ptr<FileSystemObject> NewFileSystemObject() override;
     std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path) override;
     std::chrono::milliseconds Ticks() override;
+    std::unique_ptr<Watchdog> StartWatchdog(
+        std::chrono::milliseconds limit,
+        std::function<int(const std::wstring& stuckOn)> lastWord) override;
+    bool HasX86ProgramFiles() override;
     void Pause(std::chrono::milliseconds duration) override;
     std::string ToAnsi(const std::wstring& text) override;
     bool SamePath(const std::wstring& a, const std::wstring& b) override;

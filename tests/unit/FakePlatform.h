@@ -16,6 +16,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -115,6 +116,15 @@ private:
     bool committed_ = false;
 };
 
+class FakeWatchdog : public Watchdog {
+public:
+    explicit FakeWatchdog(FakePlatform& platform) : platform_(platform) {}
+    ~FakeWatchdog() override;
+
+private:
+    FakePlatform& platform_;
+};
+
 class FakeRunLock : public RunLock {
 public:
     FakeRunLock(FakePlatform& platform, std::wstring folder)
@@ -137,6 +147,9 @@ public:
     void FailAt(const std::string& operation, int nth = 1, long code = FailureCode::AccessDenied) {
         failures[operation][nth] = code;
     }
+    // The nth call of `operation` never returns: the scripted clock runs on
+    // to the watchdog's limit, and the watchdog ends the run there.
+    void HangAt(const std::string& operation, int nth = 1) { hangs[operation] = nth; }
     void Answer(int button) { answers.push_back(button); }
     // A program file whose version resource says `version`.
     void SetVersion(const std::wstring& file, FileVersion version) {
@@ -157,6 +170,9 @@ public:
     int fileSystemObjectsMade = 0;
     bool killed = false;
     bool lockedElsewhere = false;  // every folder's lock held by a run that never ends
+    bool x86ProgramFiles = true;   // 64-bit Windows
+    std::optional<int> watchdogExit;  // the exit code a watchdog ended the run with
+    std::wstring watchdogStuckOn;     // what the step it ended was at
     std::chrono::milliseconds clock{0};
 
     bool Has(const std::wstring& path) const { return files.count(Key(path)) != 0; }
@@ -206,6 +222,14 @@ public:
             turn_.wait(guard, [&] { return running_ == self; });
         }
     }
+    std::unique_ptr<Watchdog> StartWatchdog(
+        std::chrono::milliseconds limit,
+        std::function<int(const std::wstring& stuckOn)> lastWord) override {
+        watchdogLimit_ = clock + limit;
+        lastWord_ = std::move(lastWord);
+        return std::make_unique<FakeWatchdog>(*this);
+    }
+    bool HasX86ProgramFiles() override { return x86ProgramFiles; }
     std::string ToAnsi(const std::wstring& text) override {
         std::string bytes;
         for (wchar_t c : text) bytes += c < 0x80 ? static_cast<char>(c) : '?';
@@ -275,10 +299,30 @@ public:
         }
         if (runner_ == 1 && ++firstSteps_ == startSecondAt_) StartSecond();
         int n = ++calls[operation];
+        if (auto hang = hangs.find(operation); hang != hangs.end() && hang->second == n) {
+            hangs.erase(hang);
+            Hang(entry);
+        }
         auto it = failures.find(operation);
         if (it != failures.end() && it->second.count(n)) Fail(it->second.at(n));
     }
     [[noreturn]] void Fail(long code) { throw Failure(code, L"injected"); }
+    // A step that blocks for ever: only a watchdog ends it, with the path
+    // the step was at, and the run is gone then.
+    [[noreturn]] void Hang(const std::string& entry) {
+        if (!lastWord_) throw std::logic_error("a step hangs for ever with no watchdog: " + entry);
+        clock = std::max(clock, watchdogLimit_);
+        const auto space = entry.find(' ');
+        std::wstring stuckOn;
+        for (char c : entry.substr(space == std::string::npos ? entry.size() : space + 1))
+            if (c != ' ' || !stuckOn.empty()) stuckOn += static_cast<wchar_t>(c);
+        if (auto arrow = stuckOn.rfind(L"> "); arrow != std::wstring::npos) stuckOn.erase(0, arrow + 2);
+        watchdogStuckOn = stuckOn;
+        watchdogExit = lastWord_(stuckOn);
+        killed = true;
+        throw Killed{};
+    }
+    void LetGoOfWatchdog() { lastWord_ = nullptr; }
     void RequireParentFolder(const std::wstring& path) {
         auto slash = path.find_last_of(L'\\', path.size() >= 2 ? path.size() - 2 : 0);
         if (slash == std::wstring::npos || !HasFolder(path.substr(0, slash + 1)))
@@ -364,6 +408,9 @@ private:
     std::deque<int> answers;
     std::deque<std::optional<std::wstring>> dialogAnswers;
     std::map<std::string, std::map<int, long>> failures;
+    std::map<std::string, int> hangs;
+    std::chrono::milliseconds watchdogLimit_{0};
+    std::function<int(const std::wstring&)> lastWord_;
     std::map<std::string, int> calls;
     int killAt_ = 0, steps_ = 0;
     FileId lastId_ = 0;
@@ -450,6 +497,8 @@ inline void FakeTemporaryFile::Commit(HeldFolder& folder, const std::wstring& na
     platform_.Move(path_, target, replaceExisting);
     committed_ = true;
 }
+
+inline FakeWatchdog::~FakeWatchdog() { platform_.LetGoOfWatchdog(); }
 
 inline FakeRunLock::~FakeRunLock() { platform_.ReleaseLock(folder_); }
 
