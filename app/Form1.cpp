@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/Unattended.h"
 #include "picker/Module1.h"
 
 namespace tarnwick {
@@ -32,14 +33,35 @@ void Form1::Form_Load() {
 
 // Every way through the command ends the program: one run, one click.
 void Form1::Command1_Click() {
+    ArmWatchdog();
     engine_.Command(Request::Toggle);
+    watchdog_.reset();
     platform_.EndProgram();
 }
 
-int Form1::Show(const Message& message) { return platform_.ShowMessage(message.text, message.style); }
+// A step that never ends would leave the window frozen for ever: after the
+// limit the run ends, and a box (with no owner, since the window's thread is
+// the one that is stuck) says why.
+void Form1::ArmWatchdog() {
+    watchdog_ = platform_.StartWatchdog(RunLimit, [this](const std::wstring& stuckOn) {
+        const bool changed = engine_.ChangedAnything();
+        platform_.ShowMessage(RunLimitText(stuckOn, changed, engine_.KeptSoFar()), Style::OkStop);
+        return changed ? ExitCode::Failed : ExitCode::AnotherRunInProgress;
+    });
+}
+
+int Form1::Show(const Message& message) {
+    watchdog_.reset();
+    const int answer = platform_.ShowMessage(message.text, message.style);
+    ArmWatchdog();
+    return answer;
+}
 
 std::wstring Form1::ChooseBrowserFolder() {
-    return Module1::PickFolder(platform_, std::wstring(FolderPrompt), *this);
+    watchdog_.reset();
+    std::wstring folder = Module1::PickFolder(platform_, std::wstring(FolderPrompt), *this);
+    ArmWatchdog();
+    return folder;
 }
 
 // The window stays alive while the click waits for another run: the button

@@ -57,9 +57,13 @@ private:
     void WaitingForAnotherRun(std::chrono::milliseconds waited) override;
     void DoneWaiting() override;
 
+    // Armed while the command runs, and let go while a person is asked.
+    void ArmWatchdog();
+
     Platform& platform_;
     Form1Controls controls_;
     PatchEngine engine_;
+    std::unique_ptr<Watchdog> watchdog_;
     bool waiting_ = false;
     std::optional<std::wstring> instructionsBeforeWaiting_;  // while the notice shows
 };

@@ -48,15 +48,26 @@ struct Report {
     std::wstring line;
 };
 
-std::wstring KnownFolders() { return std::wstring(DefaultFolder) + L" or " + std::wstring(X86Folder); }
+std::wstring KnownFolders(bool x86) {
+    return x86 ? std::wstring(DefaultFolder) + L" or " + std::wstring(X86Folder) : std::wstring(DefaultFolder);
+}
 
-// Each file kept aside is named, after what was done.
+// Each file kept aside is named after what was done, and so is each folder
+// that could not be looked into.
 std::wstring WithKeptFiles(std::wstring line, const Result& result) {
+    for (const FolderProblem& note : result.notes)
+        line += L" Tarnwick could not look into " + note.folder + L": " +
+                OneLine(note.failure.Description());
     for (const KeptFile& file : result.kept) line += L" " + KeptFileText(file);
     return line;
 }
 
-Report Describe(const Result& result) {
+int ExitCodeOf(const Failure& failure) {
+    return failure.Code() == FailureCode::AnotherRunInProgress ? ExitCode::AnotherRunInProgress
+                                                               : ExitCode::Failed;
+}
+
+Report Describe(const Result& result, bool x86) {
     const std::wstring prefs = result.folder + std::wstring(PrefsRelativePath);
     switch (result.outcome) {
         case Outcome::Patched:
@@ -78,15 +89,17 @@ Report Describe(const Result& result) {
             return {ExitCode::Done,
                     L"Already patched: " + result.marker + L" exists. Nothing was changed."};
         case Outcome::NotPatched:
-            return {ExitCode::Done, L"Not patched: there is nothing to undo in " + KnownFolders() + L"."};
+            return {ExitCode::Done, WithKeptFiles(L"Not patched: there is nothing to undo in " +
+                                                      KnownFolders(x86) + L".",
+                                                  result)};
         case Outcome::UndoDeclined:
             return {ExitCode::Done, L"Nothing was changed."};
         case Outcome::NotLocated:
             return {ExitCode::NoBrowser,
-                    L"No browser in " + KnownFolders() + L". Give its folder with /folder."};
+                    L"No browser in " + KnownFolders(x86) + L". Give its folder with /folder."};
         case Outcome::GaveUp:
             if (result.failure && !result.failure->IsNotFound())
-                return {ExitCode::Failed, ErrorLine(*result.failure)};
+                return {ExitCodeOf(*result.failure), ErrorLine(*result.failure)};
             return {ExitCode::NoBrowser, L"No browser in " + result.folder + L": it has no " +
                                              L"defaults\\profile folder."};
         case Outcome::VersionDeclined: {
@@ -102,7 +115,7 @@ Report Describe(const Result& result) {
     return {ExitCode::Failed, L"Run-time error: unknown outcome."};
 }
 
-Report Run(Platform& platform, const std::vector<std::wstring>& arguments) {
+Report Run(Platform& platform, const std::vector<std::wstring>& arguments, Output& output) {
     const CommandLine command = ParseCommandLine(arguments);
     switch (command.verb) {
         case CommandLine::Verb::Window:  // not reached: no arguments means the window
@@ -116,11 +129,29 @@ Report Run(Platform& platform, const std::vector<std::wstring>& arguments) {
     }
     SwitchedConversation conversation(command);
     PatchEngine engine(platform, conversation, [] { return std::wstring(PreferencePayload); });
+    const auto watchdog = platform.StartWatchdog(RunLimit, [&](const std::wstring& stuckOn) {
+        const bool changed = engine.ChangedAnything();
+        std::wstring line = L"Run-time error " + DecimalText(changed ? 1 : 1618) + L": " +
+                            OneLine(RunLimitText(stuckOn, changed, engine.KeptSoFar())) + L"\r\n";
+        output.Write(line);
+        return changed ? ExitCode::Failed : ExitCode::AnotherRunInProgress;
+    });
     return Describe(engine.Command(command.verb == CommandLine::Verb::Patch ? Request::Patch
-                                                                            : Request::Undo));
+                                                                            : Request::Undo),
+                    platform.HasX86ProgramFiles());
 }
 
 }  // namespace
+
+std::wstring RunLimitText(const std::wstring& stuckOn, bool changed, const std::vector<KeptFile>& kept) {
+    std::wstring text = L"Tarnwick stopped after 5 minutes: a step that should take a moment did not "
+                        L"finish, held up by another program or the file system.";
+    if (!stuckOn.empty()) text += L"\nIt was stuck on " + stuckOn;
+    text += changed ? L"\nWhat was done so far is safe, and the next run finishes it."
+                    : L"\nNothing was changed. Try again later.";
+    for (const KeptFile& file : kept) text += L"\n" + KeptFileText(file);
+    return text;
+}
 
 int UnattendedAnswer(Prompt prompt, const CommandLine& command) {
     switch (prompt) {
@@ -144,11 +175,9 @@ int RunUnattended(Platform& platform, const std::vector<std::wstring>& arguments
                   Output& output) noexcept {
     Report report{ExitCode::Failed, {}};
     try {
-        report = Run(platform, arguments);
+        report = Run(platform, arguments, output);
     } catch (const Failure& failure) {
-        report = {failure.Code() == FailureCode::AnotherRunInProgress ? ExitCode::AnotherRunInProgress
-                                                                      : ExitCode::Failed,
-                  ErrorLine(failure)};
+        report = {ExitCodeOf(failure), ErrorLine(failure)};
     } catch (const std::bad_alloc&) {
         report = {ExitCode::Failed, L"Run-time error 8: out of memory."};
     } catch (...) {

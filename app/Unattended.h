@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,14 @@ constexpr int VersionWouldIgnoreIt = 4;
 // Another run kept the browser's folder for over a minute: try again later.
 constexpr int AnotherRunInProgress = 1618;
 }  // namespace ExitCode
+
+// However a step is blocked, no run lasts longer than this: well past the
+// minute a run waits for another, so only a step that never ends meets it.
+inline constexpr std::chrono::milliseconds RunLimit{5 * 60 * 1000};
+
+// What a run that met the limit says: what it was stuck on, whether it had
+// changed anything, and the files it had kept aside.
+std::wstring RunLimitText(const std::wstring& stuckOn, bool changed, const std::vector<KeptFile>& kept);
 
 // The answer a command line gives to each of the engine's messages, the
 // way a person would have at the window.

@@ -58,7 +58,7 @@ else()
   set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_BINARY_DIR}")
 endif()
 
-add_executable(tarnwick WIN32 app/Main.cpp platform/win32/TerminateHandler.cpp resources/tarnwick.rc)
+add_executable(tarnwick WIN32 app/Main.cpp platform/win32/LeanRuntime.cpp resources/tarnwick.rc)
 add_dependencies(tarnwick logo_bitmap)
 target_link_libraries(tarnwick PRIVATE tarnwick_win32)
 if(NOT MSVC)

@@ -12,9 +12,10 @@ constexpr std::wstring_view LookAgain =
 // firefox.exe itself is small (its code is in its libraries); a file far
 // larger is no browser to ask.
 constexpr std::size_t MaxProgramBytes = 16 * 1024 * 1024;
-// A kept original larger than this cannot be told from the file it is
-// compared with, so that file is kept aside too.
-constexpr std::size_t MaxKeptBytes = 64 * 1024 * 1024;
+// How long a file another program keeps busy is waited for, and how often
+// it is looked at again: as long as for another run's lock.
+constexpr std::chrono::milliseconds BusyPatience{60 * 1000};
+constexpr std::chrono::milliseconds BusyPoll{100};
 
 Failure NoSuchFolder(const std::wstring& folder) {
     return Failure(FailureCode::PathNotFound,
@@ -50,10 +51,18 @@ Result PatchEngine::ApplyPatch() {
                 declined.version = version;
                 return declined;
             }
-            const auto lock = LockRun(*browser);
+            const auto lock = LockRun(*browser, BrowserFolder);
             // Another run may have put the tweak in place meanwhile.
             already = known && IsMarked(*browser);
-            if (!already) failure = TryApplyOnce(*browser, known);
+            if (!already) {
+                try {
+                    WhileBusy([&] {
+                        if (auto failed = TryApplyOnce(*browser, known)) throw *failed;
+                    });
+                } catch (const Failure& failed) {
+                    failure = TellingWhatWasDone(failed, ChangedAnything());
+                }
+            }
         }
         browser.reset();  // nothing is held while a person reads the outcome
         if (!failure) {
@@ -65,6 +74,7 @@ Result PatchEngine::ApplyPatch() {
         }
         if (Show(Prompt::LookAgain, std::wstring(LookAgain), Style::YesNoExclamation) != Answer::Yes ||
             (BrowserFolder = conversation_.ChooseBrowserFolder()).empty()) {
+            ShowKeptFiles();
             Result gaveUp = Finish(Outcome::GaveUp);
             gaveUp.failure = std::move(failure);
             return gaveUp;
@@ -72,93 +82,198 @@ Result PatchEngine::ApplyPatch() {
     }
 }
 
+// Another program that holds an opportunistic lock on a file is asked to
+// let go of it, and the file is busy until it has: the step is tried again
+// a little later, for a minute at most, as for another run's lock.
+void PatchEngine::WhileBusy(const std::function<void()>& step) {
+    const auto started = platform_.Ticks();
+    for (;;) {
+        try {
+            step();
+            return;
+        } catch (const Failure& failure) {
+            if (failure.Code() != FailureCode::FileBusy) throw;
+            if (platform_.Ticks() - started >= BusyPatience)
+                throw Failure(FailureCode::AnotherRunInProgress,
+                              failure.Description() +
+                                  L"\nIt stayed in use by another program for over a minute. Try "
+                                  L"again later.");
+        }
+        platform_.Pause(BusyPoll);
+    }
+}
+
 // Read from the held folder, like everything else. A program file that
 // cannot be read or understood asks nothing.
 std::optional<FileVersion> PatchEngine::BrowserVersionIn(HeldFolder& browser) {
+    std::optional<std::string> image;
     try {
-        const auto image = browser.ReadFile(std::wstring(BrowserProgramName), MaxProgramBytes);
-        return image ? ProductVersionOfImage(*image) : std::nullopt;
-    } catch (const Failure&) {
+        WhileBusy([&] { image = browser.ReadFile(std::wstring(BrowserProgramName), MaxProgramBytes); });
+    } catch (const Failure& failure) {
+        if (failure.Code() == FailureCode::AnotherRunInProgress) throw;
         return std::nullopt;
     }
+    return image ? ProductVersionOfImage(*image) : std::nullopt;
 }
 
 // Only a known folder is marked: undo reaches nothing else.
 std::optional<Failure> PatchEngine::TryApplyOnce(HeldFolder& browser, const KnownInstall* known) {
     try {
-        WritePreferences(browser);
-        if (known && !IsMarked(browser)) browser.CreateFolder(std::wstring(MarkerName));
+        WritePreferences(browser, known);
+        if (known && !IsMarked(browser)) {
+            browser.CreateFolder(std::wstring(MarkerName));
+            Changed();
+        }
         return std::nullopt;
     } catch (const Failure& failure) {
         return failure;
     }
 }
 
-// Writes the new file beside the profile folder and swaps it in whole, so
-// a failed write never leaves a cut-off user.js. A different user.js found
-// there is kept first, so nothing the administrator wrote is lost.
-void PatchEngine::WritePreferences(HeldFolder& browser) {
-    const WorkFolders work = HoldWorkFolders(browser, BrowserFolder);
-    if (!work.profile) throw NoSuchFolder(BrowserFolder);
-
-    std::optional<std::string> earlier;
-    auto current =
-        OpenBelowBrowser(*work.profile, PrefsName, BrowserFolder + std::wstring(PrefsRelativePath));
-    if (current) earlier = current->ReadAll();
-
-    const std::string bytes = OwnBytes();
-    auto file = NewTemporaryFile(*work.defaults);
-    file->Write(bytes);
-    KeepOriginal(work, std::move(current), earlier, bytes);
-    file->Commit(*work.profile, std::wstring(PrefsName), true);
+// The marker's name taken by anything but a folder would make the patch
+// fail at its very last step, after the file was written.
+void PatchEngine::RefuseTakenMarkerName(HeldFolder& browser) {
+    const PathFacts marker = browser.Inspect(std::wstring(MarkerName));
+    if (marker.exists && !marker.folder)
+        throw Failure(FailureCode::AlreadyExists,
+                      L"Something that is not a folder has the name of the marker that records the "
+                      L"tweak, so Tarnwick cannot record it. Remove it, and patch again.\n" +
+                          BrowserFolder + std::wstring(MarkerName));
 }
 
+// Writes the new file beside the profile folder and swaps it in whole, so
+// a failed write never leaves a cut-off user.js. Everything that could stop
+// the patch is looked at before the first change: the marker's name, the
+// user.js there and the kept original, each opened as they are to be
+// changed. A different user.js found there is kept first, so nothing the
+// administrator wrote is lost; the copies this makes go again should the
+// swap fail.
+//
 // The first different user.js is kept as the original, for undo to put
 // back. One that differs from that original too was written after an
-// earlier patch: it is kept aside under a new name. An original kept by an
-// earlier version inside the profile folder is moved up out of it, where
-// the browser does not copy it into profiles. `current` is closed on the
-// way out, so that the new file can take its name.
-void PatchEngine::KeepOriginal(const WorkFolders& work, std::unique_ptr<ExistingFile> current,
-                               const std::optional<std::string>& earlier, const std::string& bytes) {
+// earlier patch: a copy is kept aside under a new name. In a known folder
+// with no marker, a kept original beside any user.js but the program's own
+// is a leftover of a patch that never finished: the current user.js is the
+// original now, and the leftover is kept aside instead (unless it is the
+// same). An original kept by an earlier version inside the profile folder
+// is moved up out of it, where the browser does not copy it into profiles.
+void PatchEngine::WritePreferences(HeldFolder& browser, const KnownInstall* known) {
+    const WorkFolders work = HoldWorkFolders(browser, BrowserFolder);
+    if (!work.profile) throw NoSuchFolder(BrowserFolder);
+    if (known) RefuseTakenMarkerName(browser);
+
+    const std::wstring prefsPath = BrowserFolder + std::wstring(PrefsRelativePath);
+    auto current = OpenBelowBrowser(*work.profile, PrefsName, prefsPath);
+    std::optional<std::string> earlier;
+    if (current) earlier = current->ReadAll();
     const std::wstring keptPath =
-        work.folder + std::wstring(DefaultsRelativePath) + std::wstring(KeptOriginalName);
-    const bool nothingToKeep = !earlier || *earlier == bytes;
-    const PathFacts facts = InspectBelowBrowser(*work.defaults, KeptOriginalName, keptPath);
-    if (facts.exists && !facts.folder) {
-        // Read only to be compared: nothing may change the original itself.
-        if (!nothingToKeep &&
-            work.defaults->ReadFile(std::wstring(KeptOriginalName), MaxKeptBytes) != earlier)
-            KeepChanged(work, std::move(current));
-        return;
+        BrowserFolder + std::wstring(DefaultsRelativePath) + std::wstring(KeptOriginalName);
+    const PathFacts keptFacts = InspectBelowBrowser(*work.defaults, KeptOriginalName, keptPath);
+    if (keptFacts.folder)
+        throw Failure(FailureCode::AlreadyExists,
+                      L"A folder has the name Tarnwick keeps the original user.js under.\n" + keptPath);
+    auto kept = OpenKeptOriginal(work);
+    const bool keptHigher = keptFacts.exists;  // where this version keeps it, not in the profile
+    std::optional<std::string> original;
+    if (kept) original = kept->ReadAll();
+
+    const std::string bytes = OwnBytes();
+    const bool differs = earlier && *earlier != bytes;
+    const bool stale = known && original && differs && *original != *earlier;
+
+    auto file = NewTemporaryFile(*work.defaults);
+    file->Write(bytes);
+    std::wstring aside, copied;  // copies made here, removed again on failure
+    try {
+        if (stale) {
+            // The copy is that file's only home from here on: it stays.
+            KeepAside(work, *original, keptHigher ? keptPath
+                                                          : BrowserFolder + std::wstring(ProfileRelativePath) +
+                                                                std::wstring(KeptOriginalName),
+                              std::nullopt, true);
+            kept->Remove();
+            Changed();
+            kept.reset();
+            original.reset();
+        } else if (differs && original && *original != *earlier) {
+            aside = KeepAside(work, *earlier, prefsPath, original);
+        }
+        if (kept && !keptHigher) {
+            kept->MoveOnto(*work.defaults, std::wstring(KeptOriginalName), false);
+            Changed();
+        } else if (!kept && differs) {
+            copied = CopyInto(*work.defaults, std::wstring(KeptOriginalName), *earlier, false);
+        }
+        kept.reset();
+        current.reset();
+        file->Commit(*work.profile, std::wstring(PrefsName), true);
+        Changed();
+    } catch (const Failure&) {
+        if (!copied.empty()) RemoveCopy(*work.defaults, copied);
+        if (!aside.empty()) RemoveCopy(*work.defaults, aside);
+        throw;
     }
-    if (auto kept = OpenBelowBrowser(*work.profile, KeptOriginalName,
-                                     work.folder + std::wstring(ProfileRelativePath) +
-                                         std::wstring(KeptOriginalName))) {
-        if (!nothingToKeep && kept->ReadAll() != *earlier) KeepChanged(work, std::move(current));
-        kept->MoveOnto(*work.defaults, std::wstring(KeptOriginalName), false);
-        return;
-    }
-    current.reset();
-    if (nothingToKeep) return;
-    auto copy = NewTemporaryFile(*work.defaults);
-    copy->Write(*earlier);
-    copy->Commit(*work.defaults, std::wstring(KeptOriginalName), false);
 }
 
-// Under the first "user.js.changed-<n>" in `defaults\` that nothing has:
-// never over anything.
-void PatchEngine::KeepChanged(const WorkFolders& work, std::unique_ptr<ExistingFile> file) {
-    constexpr unsigned Attempts = 100;
-    for (unsigned n = 1;; ++n) {
+// A file made new from `bytes` and renamed to `name` whole; returns `name`.
+std::wstring PatchEngine::CopyInto(HeldFolder& folder, const std::wstring& name, const std::string& bytes,
+                                   bool replace) {
+    auto copy = NewTemporaryFile(folder);
+    copy->Write(bytes);
+    copy->Commit(folder, name, replace);
+    Changed();
+    return name;
+}
+
+// Takes back a copy this run made, when the step it was made for failed.
+// One that will not go stays: it is a copy, and the next run finds it kept.
+void PatchEngine::RemoveCopy(HeldFolder& folder, const std::wstring& name) noexcept {
+    try {
+        auto copy = folder.OpenFile(name);
+        if (!copy) return;
+        copy->Remove();
+        const std::lock_guard<std::mutex> guard(journal_);
+        --changes_;
+        const std::wstring path = BrowserFolder + std::wstring(DefaultsRelativePath) + name;
+        for (auto it = kept_.begin(); it != kept_.end(); ++it)
+            if (it->kept == path) {
+                kept_.erase(it);
+                break;
+            }
+    } catch (...) {
+        // It stays: a copy, which the next run finds kept already.
+    }
+}
+
+// Kept as the first "user.js.changed-<n>" in `defaults\` after the highest
+// there, never over anything, and only once: bytes that the kept original
+// or an earlier copy already hold are not copied again, however often the
+// same file turns up (a tool that writes it before every boot's patch).
+std::wstring PatchEngine::KeepAside(const WorkFolders& work, const std::string& bytes,
+                                    const std::wstring& from,
+                                    const std::optional<std::string>& keptOriginal, bool staleOriginal) {
+    const std::wstring defaultsPath = work.folder + std::wstring(DefaultsRelativePath);
+    if (keptOriginal == bytes) return {};
+    unsigned highest = 0;
+    for (const FolderEntry& entry : work.defaults->Entries()) {
+        const std::wstring_view name(entry.name);
+        if (name.size() <= ChangedPrefix.size() || !IsChangedName(name)) continue;
+        unsigned n = 0;
+        for (wchar_t c : name.substr(ChangedPrefix.size())) n = n * 10 + static_cast<unsigned>(c - L'0');
+        highest = n > highest ? n : highest;
+        if (work.defaults->ReadFile(entry.name, bytes.size()) == bytes) {
+            Kept({from, defaultsPath + entry.name, true, staleOriginal});
+            return {};
+        }
+    }
+    for (unsigned n = highest + 1;; ++n) {
         const std::wstring name = std::wstring(ChangedPrefix) + DecimalText(n);
         try {
-            file->MoveOnto(*work.defaults, name, false);
-            kept_.push_back({work.folder + std::wstring(PrefsRelativePath),
-                             work.folder + std::wstring(DefaultsRelativePath) + name});
-            return;
+            CopyInto(*work.defaults, name, bytes, false);
+            Kept({from, defaultsPath + name, false, staleOriginal});
+            return name;
         } catch (const Failure& failure) {
-            if (!failure.IsAlreadyExists() || n == Attempts) throw;
+            if (!failure.IsAlreadyExists()) throw;
         }
     }
 }

@@ -50,6 +50,20 @@ bool IsNumberedName(std::wstring_view name, std::wstring_view prefix, bool hex, 
 
 }  // namespace
 
+bool IsTemporaryName(std::wstring_view name, bool earlierLayout) {
+    return earlierLayout ? IsNumberedName(name, EarlierTemporaryPrefix, true, 4)
+                         : IsNumberedName(name, TemporaryPrefix, false, 9);
+}
+
+bool IsChangedName(std::wstring_view name) {
+    if (!StartsWith(name, ChangedPrefix) || name.size() == ChangedPrefix.size() ||
+        name.size() > ChangedPrefix.size() + 9)
+        return false;
+    for (wchar_t c : name.substr(ChangedPrefix.size()))
+        if (c < L'0' || c > L'9') return false;
+    return true;
+}
+
 // The one path a run opens. What is not a folder is no browser's folder.
 std::unique_ptr<HeldFolder> PatchEngine::HoldBrowserFolder(const std::wstring& folder) {
     auto held = platform_.HoldFolder(folder);
@@ -67,14 +81,15 @@ std::unique_ptr<HeldFolder> PatchEngine::HoldBelowBrowser(HeldFolder& in, std::w
 
 // `defaults` and `defaults\profile`, held for as long as the files in them
 // are changed, and cleared of what runs cut short left there.
-PatchEngine::WorkFolders PatchEngine::HoldWorkFolders(HeldFolder& browser, const std::wstring& folder) {
+PatchEngine::WorkFolders PatchEngine::HoldWorkFolders(HeldFolder& browser, const std::wstring& folder,
+                                                      bool sweep) {
     WorkFolders held;
     held.folder = folder;
     held.defaults = HoldBelowBrowser(browser, DefaultsName, folder + std::wstring(DefaultsRelativePath));
     if (!held.defaults) return held;
     held.profile =
         HoldBelowBrowser(*held.defaults, ProfileName, folder + std::wstring(ProfileRelativePath));
-    SweepTemporaryFiles(held);
+    if (sweep) SweepTemporaryFiles(held);
     return held;
 }
 
@@ -120,7 +135,7 @@ bool PatchEngine::IsMarked(HeldFolder& browser) {
 // One run at a time changes files in a folder. A run that finds the folder
 // taken looks again every so often, for a minute at most; meanwhile the
 // person at the window is told why nothing happens.
-std::unique_ptr<RunLock> PatchEngine::LockRun(HeldFolder& browser) {
+std::unique_ptr<RunLock> PatchEngine::LockRun(HeldFolder& browser, const std::wstring& folder) {
     if (auto lock = browser.TryLockRun()) return lock;
     std::unique_ptr<RunLock> lock;
     try {
@@ -129,8 +144,8 @@ std::unique_ptr<RunLock> PatchEngine::LockRun(HeldFolder& browser) {
             const auto waited = platform_.Ticks() - started;
             if (waited >= RunLockPatience)
                 throw Failure(FailureCode::AnotherRunInProgress,
-                              L"Another run of Tarnwick kept the browser's folder for over a minute, "
-                              L"so this one changed nothing. Try again later.");
+                              L"Another run of Tarnwick kept the browser's folder for over a minute. "
+                              L"Try again later.\n" + folder);
             conversation_.WaitingForAnotherRun(waited);
             platform_.Pause(RunLockPoll);
             lock = browser.TryLockRun();
@@ -164,20 +179,12 @@ std::unique_ptr<TemporaryFile> PatchEngine::NewTemporaryFile(HeldFolder& default
 // listing named. Anything else is left where it is, and so is one that
 // will not go.
 void PatchEngine::SweepTemporaryFiles(const WorkFolders& work) {
-    struct Place {
-        HeldFolder* folder;
-        std::wstring_view prefix;
-        bool hex;
-        size_t maxDigits;
-    };
-    const Place places[] = {{work.defaults.get(), TemporaryPrefix, false, 9},
-                            {work.profile.get(), EarlierTemporaryPrefix, true, 4}};
-    for (const Place& place : places) {
-        if (!place.folder) continue;
-        for (const FolderEntry& entry : place.folder->Entries()) {
-            if (!IsNumberedName(entry.name, place.prefix, place.hex, place.maxDigits)) continue;
+    for (HeldFolder* folder : {work.defaults.get(), work.profile.get()}) {
+        if (!folder) continue;
+        for (const FolderEntry& entry : folder->Entries()) {
+            if (!IsTemporaryName(entry.name, folder == work.profile.get())) continue;
             try {
-                auto file = place.folder->OpenFile(entry.name);
+                auto file = folder->OpenFile(entry.name);
                 if (!file) continue;
                 const PathFacts& facts = file->Facts();
                 if (facts.link || facts.folder || facts.names != 1 || facts.id != entry.id) continue;

@@ -21,19 +21,62 @@ int PatchEngine::Show(Prompt prompt, std::wstring text, unsigned style) {
 }
 
 std::wstring KeptFileText(const KeptFile& file) {
+    if (file.already)
+        return file.prefs + L" had been changed since the patch; the same file was kept already as " +
+               file.kept + L".";
+    if (file.staleOriginal)
+        return file.prefs + L" was left by a patch that was never finished, and user.js has changed " +
+               L"since, so Tarnwick kept it as " + file.kept + L".";
     return file.prefs + L" had been changed since the patch, so Tarnwick kept it as " + file.kept +
            L".";
 }
 
 void PatchEngine::ShowKeptFiles() {
-    for (const KeptFile& file : kept_)
+    for (const KeptFile& file : KeptSoFar())
         Show(Prompt::ChangedFileKept, KeptFileText(file), Style::OkInformation);
 }
 
+bool PatchEngine::ChangedAnything() const {
+    const std::lock_guard<std::mutex> guard(journal_);
+    return changes_ != 0;
+}
+
+std::vector<KeptFile> PatchEngine::KeptSoFar() const {
+    const std::lock_guard<std::mutex> guard(journal_);
+    return kept_;
+}
+
+void PatchEngine::Changed() {
+    const std::lock_guard<std::mutex> guard(journal_);
+    ++changes_;
+}
+
+void PatchEngine::Kept(KeptFile file) {
+    const std::lock_guard<std::mutex> guard(journal_);
+    kept_.push_back(std::move(file));
+}
+
+// A failure that ends the command says whether it changed anything, and
+// names every file it kept aside on the way.
+Failure PatchEngine::TellingWhatWasDone(const Failure& failure, bool changed) {
+    std::wstring text = failure.Description();
+    text += changed ? L"\nWhat was done so far is safe, and the next run finishes it."
+                    : L"\nNothing was changed.";
+    for (const KeptFile& file : KeptSoFar()) text += L"\n" + KeptFileText(file);
+    return Failure(failure.Code(), text);
+}
+
 Result PatchEngine::Finish(Outcome outcome) {
-    Result result{outcome, BrowserFolder, {}, {}, {}, {}, {}};
-    result.kept = std::move(kept_);
+    Result result{outcome, BrowserFolder, {}, {}, {}, {}, KeptSoFar(), {}};
     return result;
+}
+
+// The (x86) folder is a known one only where Windows has it: on 32-bit
+// Windows any signed-in user may make a folder of that name.
+std::vector<const KnownInstall*> PatchEngine::KnownInstallsHere() {
+    std::vector<const KnownInstall*> installs{&DefaultInstall};
+    if (platform_.HasX86ProgramFiles()) installs.push_back(&X86Install);
+    return installs;
 }
 
 // A browser is where its profile defaults folder is, in the default folder
@@ -41,21 +84,22 @@ Result PatchEngine::Finish(Outcome outcome) {
 // an uninstaller, or a browser too new to have the profile defaults, never
 // hides an older browser in the other folder.
 const KnownInstall* PatchEngine::LocateKnownInstall() {
-    for (const KnownInstall* install : KnownInstalls)
+    const auto installs = KnownInstallsHere();
+    for (const KnownInstall* install : installs)
         if (DirectoryExists(std::wstring(install->profileFolder))) return install;
-    for (const KnownInstall* install : KnownInstalls)
+    for (const KnownInstall* install : installs)
         if (FileExists(std::wstring(install->programFile))) return install;
     return nullptr;
 }
 
 const KnownInstall* PatchEngine::KnownInstallAt(const std::wstring& folder) {
-    for (const KnownInstall* install : KnownInstalls)
+    for (const KnownInstall* install : KnownInstallsHere())
         if (platform_.SamePath(folder, std::wstring(install->folder))) return install;
     return nullptr;
 }
 
 const KnownInstall* PatchEngine::FirstMarkedInstall() {
-    for (const KnownInstall* install : KnownInstalls)
+    for (const KnownInstall* install : KnownInstallsHere())
         if (DirectoryExists(std::wstring(install->marker))) return install;
     return nullptr;
 }
@@ -63,26 +107,34 @@ const KnownInstall* PatchEngine::FirstMarkedInstall() {
 bool PatchEngine::IsPatched() { return FirstMarkedInstall() != nullptr; }
 
 Result PatchEngine::Command(Request request) {
-    kept_.clear();
-    if (const KnownInstall* marked = FirstMarkedInstall()) {
-        switch (request) {
-            case Request::Undo:
-                return Undo();
-            case Request::Patch:
-                if (Result already = StillPatched(*marked); already.outcome == Outcome::AlreadyPatched)
-                    return already;
-                break;  // an undo took it out meanwhile: patch as usual
-            case Request::Toggle:
-                // Asked before any lock is taken: nobody waits on a person's answer.
-                if (Show(Prompt::ConfirmUndo, std::wstring(ConfirmUndo), Style::YesNoExclamation) !=
-                    Answer::Yes)
-                    return Finish(Outcome::UndoDeclined);
-                return Undo();
-        }
-    } else if (request == Request::Undo) {
-        return Undo();  // it may still finish a patch that was cut short
+    {
+        const std::lock_guard<std::mutex> guard(journal_);
+        kept_.clear();
+        changes_ = 0;
     }
+    undoing_ = false;
+    if (request == Request::Undo) return Undo();  // it may still finish a patch that was cut short
+    try {
+        return PatchOrToggle(request);
+    } catch (const Failure& failure) {
+        if (undoing_) throw;  // the undo says itself what it did
+        throw TellingWhatWasDone(failure, ChangedAnything());
+    }
+}
 
+Result PatchEngine::PatchOrToggle(Request request) {
+    if (const KnownInstall* marked = FirstMarkedInstall()) {
+        if (request == Request::Toggle) {
+            // Asked before any lock is taken: nobody waits on a person's answer.
+            if (Show(Prompt::ConfirmUndo, std::wstring(ConfirmUndo), Style::YesNoExclamation) !=
+                Answer::Yes)
+                return Finish(Outcome::UndoDeclined);
+            return Undo();
+        }
+        if (Result already = StillPatched(*marked); already.outcome == Outcome::AlreadyPatched)
+            return already;
+        // an undo took it out meanwhile: patch as usual
+    }
     if (const KnownInstall* known = LocateKnownInstall()) {
         BrowserFolder = known->folder;
     } else {
@@ -99,7 +151,7 @@ Result PatchEngine::Command(Request request) {
 Result PatchEngine::StillPatched(const KnownInstall& install) {
     Result result = Finish(Outcome::NotPatched);
     if (auto browser = HoldBrowserFolder(std::wstring(install.folder))) {
-        const auto lock = LockRun(*browser);
+        const auto lock = LockRun(*browser, std::wstring(install.folder));
         if (IsMarked(*browser)) {
             result = Finish(Outcome::AlreadyPatched);
             result.folder = install.folder;
@@ -110,36 +162,87 @@ Result PatchEngine::StillPatched(const KnownInstall& install) {
 }
 
 // Every known folder in turn, whichever a click would patch: a tweak is
-// never stranded in one folder because a browser turned up in another.
+// never stranded in one folder because a browser turned up in another, nor
+// kept in place by what another folder holds. A folder that fails is named,
+// and the others are undone all the same.
 Result PatchEngine::Undo() {
+    undoing_ = true;
     Result result = Finish(Outcome::NotPatched);
-    for (const KnownInstall* install : KnownInstalls) UndoIn(*install, result);
+    std::vector<FolderProblem> failed;
+    const auto changesSoFar = [this] {
+        const std::lock_guard<std::mutex> guard(journal_);
+        return changes_;
+    };
+    for (const KnownInstall* install : KnownInstallsHere()) {
+        const unsigned before = changesSoFar();
+        bool tweakHere = false;
+        try {
+            WhileBusy([&] { UndoIn(*install, result, tweakHere); });
+        } catch (const Failure& failure) {
+            FolderProblem problem{std::wstring(install->folder), failure, tweakHere,
+                                  changesSoFar() != before};
+            (tweakHere ? failed : result.notes).push_back(std::move(problem));
+        }
+    }
     if (!result.undone.empty()) result.outcome = Outcome::Undone;
+    if (!failed.empty()) {
+        // 1618 only when every failure is a wait that ran out: then a later
+        // run finishes the job, and deployment tools know to try again.
+        long code = FailureCode::AnotherRunInProgress;
+        std::wstring text;
+        for (const FolderProblem& problem : failed) {
+            if (code == FailureCode::AnotherRunInProgress) code = problem.failure.Code();
+            text += (text.empty() ? L"" : L"\n") + problem.failure.Description() +
+                    L"\nThe tweak is still in " + problem.folder +
+                    (problem.changed ? L"; what was done there is safe, and the next undo finishes it."
+                                     : L"; nothing was changed there.");
+        }
+        for (const std::wstring& folder : result.undone)
+            text += L"\nThe tweak is removed from " + folder + L".";
+        for (const FolderProblem& note : result.notes)
+            text += L"\nTarnwick could not look into " + note.folder + L": " + note.failure.Description();
+        for (const KeptFile& file : KeptSoFar()) text += L"\n" + KeptFileText(file);
+        throw Failure(code, text);
+    }
     Show(Prompt::TweakRemoved, std::wstring(TweakRemoved), Style::OkSystemModal);
     ShowKeptFiles();
-    result.kept = std::move(kept_);
+    result.kept = KeptSoFar();
     return result;
 }
 
 // The marker stays until the file is right, and the kept original until
 // the marker is gone: an undo that fails or is cut short leaves the tweak
 // recorded, and the next undo finishes the job. Without a marker, a patch
-// that was cut short is finished instead.
-void PatchEngine::UndoIn(const KnownInstall& install, Result& result) {
+// that was cut short is finished instead; a folder that holds nothing of
+// the program's is only looked at, and its run lock is not even asked for.
+void PatchEngine::UndoIn(const KnownInstall& install, Result& result, bool& tweakHere) {
     const std::wstring folder(install.folder);
     const auto browser = HoldBrowserFolder(folder);
     if (!browser) return;
-    const auto lock = LockRun(*browser);
+    if (IsMarked(*browser)) {
+        tweakHere = true;
+    } else {
+        const WorkFolders look = HoldWorkFolders(*browser, folder, false);
+        const CutShort found = FinishCutShortPatch(look, false);
+        if (found == CutShort::Nothing) return;
+        tweakHere = found == CutShort::Tweak;
+    }
+    const auto lock = LockRun(*browser, folder);
     const WorkFolders work = HoldWorkFolders(*browser, folder);
     if (IsMarked(*browser)) {
+        tweakHere = true;  // marked meanwhile, if not before
         if (!FormFileSystem) FormFileSystem = platform_.NewFileSystemObject();
         // Read-only content in the marker stops the undo before the file
         // is touched.
         FormFileSystem->CheckDeleteFolder(*browser, std::wstring(MarkerName), false);
         auto kept = RestorePreferences(work);
         FormFileSystem->DeleteFolder(*browser, std::wstring(MarkerName), false);
-        if (kept) kept->Remove();
-    } else if (!FinishCutShortPatch(work)) {
+        Changed();
+        if (kept) {
+            kept->Remove();
+            Changed();
+        }
+    } else if (FinishCutShortPatch(work, true) != CutShort::Tweak) {
         return;
     }
     result.undone.push_back(folder);
@@ -147,10 +250,11 @@ void PatchEngine::UndoIn(const KnownInstall& install, Result& result) {
 
 // The user.js kept from before the tweak is written back in place;
 // otherwise the file goes, if it is the program's own. One that holds
-// anything else was changed since the patch: it is kept aside, never
-// deleted or overwritten. A file that is already gone is the state undo
-// wants. The kept original itself stays until the marker has gone, and is
-// handed back for that.
+// anything else was changed since the patch: a copy is kept aside first,
+// never deleted or overwritten, and it goes again should the step after it
+// fail. A file that is already gone is the state undo wants. The kept
+// original itself stays until the marker has gone, and is handed back for
+// that.
 std::unique_ptr<ExistingFile> PatchEngine::RestorePreferences(const WorkFolders& work) {
     if (!work.defaults) return nullptr;
     auto kept = OpenKeptOriginal(work);
@@ -163,20 +267,28 @@ std::unique_ptr<ExistingFile> PatchEngine::RestorePreferences(const WorkFolders&
     }
     std::optional<std::string> original;
     if (kept) original = kept->ReadAll();
-    if (auto current = OpenBelowBrowser(*work.profile, PrefsName,
-                                        work.folder + std::wstring(PrefsRelativePath))) {
+    const std::wstring prefsPath = work.folder + std::wstring(PrefsRelativePath);
+    auto current = OpenBelowBrowser(*work.profile, PrefsName, prefsPath);
+    std::wstring copy;
+    if (current) {
         const std::string bytes = current->ReadAll();
         if (bytes == original) return kept;  // already back
-        if (bytes != OwnBytes()) {
-            KeepChanged(work, std::move(current));
-        } else if (!original) {
-            current->Remove();
-        }
+        if (bytes != OwnBytes()) copy = KeepAside(work, bytes, prefsPath, original);
     }
-    if (original) {
-        auto file = NewTemporaryFile(*work.defaults);
-        file->Write(*original);
-        file->Commit(*work.profile, std::wstring(PrefsName), true);
+    try {
+        if (original) {
+            auto file = NewTemporaryFile(*work.defaults);
+            file->Write(*original);
+            current.reset();
+            file->Commit(*work.profile, std::wstring(PrefsName), true);
+            Changed();
+        } else if (current) {
+            current->Remove();
+            Changed();
+        }
+    } catch (const Failure&) {
+        if (!copy.empty()) RemoveCopy(*work.defaults, copy);
+        throw;
     }
     return kept;
 }
@@ -184,27 +296,65 @@ std::unique_ptr<ExistingFile> PatchEngine::RestorePreferences(const WorkFolders&
 // With no marker, a patch cut short may still have left its work behind:
 // the payload with the original kept beside it (finished here by putting
 // the original back), the payload alone where there was no user.js before
-// (finished by removing it), or a copy of the original that it never used.
-// True when the tweak was found and taken out.
-bool PatchEngine::FinishCutShortPatch(const WorkFolders& work) {
-    if (!work.profile) return false;
-    auto kept = OpenKeptOriginal(work);
+// (finished by removing it), or a kept original while user.js is missing
+// (the patch was killed as it swapped them). A kept original beside any
+// other user.js is no original any more: the administrator's current file
+// stands, and the leftover goes, kept aside first unless it is the same.
+// Everything is read first, shared with other readers; a file is opened to
+// be changed only once there is something to change. With `act` false it
+// only looks.
+PatchEngine::CutShort PatchEngine::FinishCutShortPatch(const WorkFolders& work, bool act) {
+    if (!work.profile) return CutShort::Nothing;
+    bool leftovers = false;
+    for (HeldFolder* folder : {work.defaults.get(), work.profile.get()})
+        for (const FolderEntry& entry : folder->Entries())
+            leftovers = leftovers || IsTemporaryName(entry.name, folder == work.profile.get());
+    const std::wstring prefsPath = work.folder + std::wstring(PrefsRelativePath);
+    const PathFacts prefs = InspectBelowBrowser(*work.profile, PrefsName, prefsPath);
     std::optional<std::string> current;
-    if (auto file = OpenBelowBrowser(*work.profile, PrefsName,
-                                     work.folder + std::wstring(PrefsRelativePath))) {
-        current = file->ReadAll();
-        if (!kept && *current == OwnBytes()) {
-            file->Remove();
-            return true;
-        }
+    if (prefs.exists && !prefs.folder) current = work.profile->ReadFile(std::wstring(PrefsName), MaxKeptBytes);
+    HeldFolder* keptIn = work.defaults.get();
+    std::optional<std::string> kept = keptIn->ReadFile(std::wstring(KeptOriginalName), MaxKeptBytes);
+    if (!kept) {
+        keptIn = work.profile.get();
+        kept = keptIn->ReadFile(std::wstring(KeptOriginalName), MaxKeptBytes);
     }
-    if (!kept) return false;
-    if (!current || *current == OwnBytes()) {
-        kept->MoveOnto(*work.profile, std::wstring(PrefsName), true);
-        return true;
+    const std::wstring keptPath = work.folder +
+                                  std::wstring(keptIn == work.defaults.get() ? DefaultsRelativePath
+                                                                              : ProfileRelativePath) +
+                                  std::wstring(KeptOriginalName);
+    const bool payload = current == OwnBytes();
+    const bool tweak = payload || (kept && !prefs.exists);
+    if (!act) return tweak ? CutShort::Tweak : kept || leftovers ? CutShort::Leftovers : CutShort::Nothing;
+
+    if (!kept) {
+        if (!payload) return CutShort::Nothing;
+        auto file = OpenBelowBrowser(*work.profile, PrefsName, prefsPath);
+        if (!file) return CutShort::Nothing;
+        file->Remove();
+        Changed();
+        return CutShort::Tweak;
     }
-    if (*current == kept->ReadAll()) kept->Remove();
-    return false;
+    if (tweak) {
+        auto file = OpenBelowBrowser(*keptIn, KeptOriginalName, keptPath);
+        if (!file) return CutShort::Nothing;
+        file->MoveOnto(*work.profile, std::wstring(PrefsName), true);
+        Changed();
+        return CutShort::Tweak;
+    }
+    if (!current) return CutShort::Nothing;  // a user.js that cannot be read as a file is left alone
+    auto file = OpenBelowBrowser(*keptIn, KeptOriginalName, keptPath);
+    if (!file) return CutShort::Nothing;
+    std::wstring copy;
+    if (*kept != *current) copy = KeepAside(work, *kept, keptPath, std::nullopt, true);
+    try {
+        file->Remove();
+        Changed();
+    } catch (const Failure&) {
+        if (!copy.empty()) RemoveCopy(*work.defaults, copy);
+        throw;
+    }
+    return CutShort::Nothing;
 }
 
 }  // namespace tarnwick

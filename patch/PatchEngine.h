@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,10 +65,20 @@ enum class Outcome {
     VersionDeclined,  // No to patching a browser that would ignore the tweak
 };
 
-// A user.js that had been changed since the patch, and where it is kept now.
+// A file that had been changed since the patch, and where it is kept now.
 struct KeptFile {
-    std::wstring prefs;  // where it was
-    std::wstring kept;   // where it is: defaults\user.js.changed-<n>
+    std::wstring prefs;    // where it was
+    std::wstring kept;     // where it is: defaults\user.js.changed-<n>
+    bool already = false;  // the same bytes were kept there before: nothing new was written
+    bool staleOriginal = false;  // it was a kept original that user.js has outgrown
+};
+
+// A known folder whose undo failed, or that could not be looked into.
+struct FolderProblem {
+    std::wstring folder;
+    Failure failure;
+    bool tweakLeft;  // the tweak is still there: the undo is not done
+    bool changed;    // something was changed there before the failure
 };
 
 struct Result {
@@ -79,11 +90,23 @@ struct Result {
     // folder is not a known one and nothing records the tweak.
     std::wstring marker;
     std::vector<std::wstring> undone;  // Undone: each folder the tweak was taken out of
-    std::vector<KeptFile> kept;        // Patched, Undone: changed files kept aside
+    std::vector<KeptFile> kept;        // changed files kept aside, whatever the outcome
+    // Undone, NotPatched: folders without the tweak that could not be looked into.
+    std::vector<FolderProblem> notes;
 };
 
 // What the person is told of a file kept aside, in a box and on the line.
 std::wstring KeptFileText(const KeptFile& file);
+
+// A kept original larger than this cannot be told from the file it is
+// compared with, so that file is kept aside too.
+inline constexpr std::size_t MaxKeptBytes = 64 * 1024 * 1024;
+
+// A name of the program's own temporary files: "tarnwick-<n>.tmp" in
+// defaults\, or an earlier version's "TWK<hex>.tmp" in defaults\profile\.
+bool IsTemporaryName(std::wstring_view name, bool earlierLayout);
+// "user.js.changed-<n>", any letter case.
+bool IsChangedName(std::wstring_view name);
 
 // The patch engine: finds the browser, then applies or removes the tweak.
 // It reaches the OS only through Platform and the user only through
@@ -106,21 +129,32 @@ public:
 
     const std::wstring& browserFolder() const { return BrowserFolder; }
 
+    // What the command has done so far; asked from another thread, the
+    // watchdog's, while the command may be blocked.
+    bool ChangedAnything() const;
+    std::vector<KeptFile> KeptSoFar() const;
+
+    // The known folders on this machine, in the order a click looks at them.
+    std::vector<const KnownInstall*> KnownInstallsHere();
+
 private:
     // The known folder a click patches without asking; null when there is none.
     const KnownInstall* LocateKnownInstall();
     const KnownInstall* KnownInstallAt(const std::wstring& folder);
     const KnownInstall* FirstMarkedInstall();
 
+    Result PatchOrToggle(Request request);
     Result ApplyPatch();
     // One attempt at the main path of ApplyPatch, in the held folder: the
     // failure, if a step failed.
     std::optional<Failure> TryApplyOnce(HeldFolder& browser, const KnownInstall* known);
+    // Runs `step` again while a file it needs is busy, for a minute at most.
+    void WhileBusy(const std::function<void()>& step);
     std::optional<FileVersion> BrowserVersionIn(HeldFolder& browser);
-    void WritePreferences(HeldFolder& browser);
+    void WritePreferences(HeldFolder& browser, const KnownInstall* known);
     Result StillPatched(const KnownInstall& install);
     Result Undo();
-    void UndoIn(const KnownInstall& install, Result& result);
+    void UndoIn(const KnownInstall& install, Result& result, bool& tweakHere);
 
     // The file layer below a browser folder: every name is opened through
     // the folder that holds it, and no link is followed.
@@ -128,7 +162,8 @@ private:
         std::wstring folder;  // the browser's folder, as messages name it
         std::unique_ptr<HeldFolder> defaults, profile;  // null: not there
     };
-    WorkFolders HoldWorkFolders(HeldFolder& browser, const std::wstring& folder);
+    // Without `sweep` for a look that takes no run lock.
+    WorkFolders HoldWorkFolders(HeldFolder& browser, const std::wstring& folder, bool sweep = true);
     std::unique_ptr<HeldFolder> HoldBrowserFolder(const std::wstring& folder);
     std::unique_ptr<HeldFolder> HoldBelowBrowser(HeldFolder& in, std::wstring_view name,
                                                  const std::wstring& path);
@@ -137,15 +172,25 @@ private:
     PathFacts InspectBelowBrowser(HeldFolder& in, std::wstring_view name, const std::wstring& path);
     std::unique_ptr<ExistingFile> OpenKeptOriginal(const WorkFolders& work);
     bool IsMarked(HeldFolder& browser);
-    std::unique_ptr<RunLock> LockRun(HeldFolder& browser);
+    std::unique_ptr<RunLock> LockRun(HeldFolder& browser, const std::wstring& folder);
     std::unique_ptr<TemporaryFile> NewTemporaryFile(HeldFolder& defaults);
     void SweepTemporaryFiles(const WorkFolders& work);
-    void KeepOriginal(const WorkFolders& work, std::unique_ptr<ExistingFile> current,
-                      const std::optional<std::string>& earlier, const std::string& bytes);
-    void KeepChanged(const WorkFolders& work, std::unique_ptr<ExistingFile> file);
+    // A copy of `bytes` kept aside in defaults\ unless the same is kept
+    // there already; returns the name of a copy it made, "" when none.
+    std::wstring KeepAside(const WorkFolders& work, const std::string& bytes, const std::wstring& from,
+                           const std::optional<std::string>& keptOriginal, bool staleOriginal = false);
+    std::wstring CopyInto(HeldFolder& folder, const std::wstring& name, const std::string& bytes,
+                          bool replace);
+    void RemoveCopy(HeldFolder& folder, const std::wstring& name) noexcept;
+    void RefuseTakenMarkerName(HeldFolder& browser);
     std::unique_ptr<ExistingFile> RestorePreferences(const WorkFolders& work);
-    bool FinishCutShortPatch(const WorkFolders& work);
+    // What a look into a folder without the marker found of a patch cut short.
+    enum class CutShort { Nothing, Leftovers, Tweak };
+    CutShort FinishCutShortPatch(const WorkFolders& work, bool act);
     std::string OwnBytes();
+    void Changed();
+    void Kept(KeptFile file);
+    Failure TellingWhatWasDone(const Failure& failure, bool changed);
 
     Result Finish(Outcome outcome);
     int Show(Prompt prompt, std::wstring text, unsigned style);
@@ -154,7 +199,10 @@ private:
     Platform& platform_;
     Conversation& conversation_;
     std::function<std::wstring()> preferences_;
+    mutable std::mutex journal_;  // guards the two below
     std::vector<KeptFile> kept_;  // this command's files kept aside
+    unsigned changes_ = 0;        // changes made by this command
+    bool undoing_ = false;        // the command is an undo: it reports for itself
 
     std::wstring BrowserFolder;
     std::unique_ptr<FileSystemObject> FormFileSystem;

@@ -22,6 +22,7 @@ namespace Style {
 constexpr unsigned YesNoExclamation = 52;   // MB_YESNO | MB_ICONEXCLAMATION
 constexpr unsigned OkInformation = 64;      // MB_OK | MB_ICONINFORMATION
 constexpr unsigned OkSystemModal = 4096;    // MB_OK | MB_SYSTEMMODAL
+constexpr unsigned OkStop = 4096 | 16;      // MB_OK | MB_SYSTEMMODAL | MB_ICONSTOP
 }  // namespace Style
 
 // A program file's fixed product version, as its version resource holds it.

@@ -55,8 +55,12 @@ FARPROC RoutineOf(HMODULE library, const wchar_t* libraryName, const char* name)
     throw ErrorFailure(error, std::wstring(libraryName) + L" has no " + routineName + L".");
 }
 
+// A box owned by a window of another thread would wait for that thread,
+// which may be the very one that is stuck (the watchdog's box).
 int Win32Platform::ShowMessage(const std::wstring& text, unsigned style) {
-    const int answer = ::MessageBoxW(owner_, text.c_str(), ProgramTitle, style);
+    const HWND owner =
+        owner_ && ::GetWindowThreadProcessId(owner_, nullptr) == ::GetCurrentThreadId() ? owner_ : nullptr;
+    const int answer = ::MessageBoxW(owner, text.c_str(), ProgramTitle, style);
     if (answer == 0) throw LastErrorFailure(L"The message box could not be shown.");
     return answer;
 }

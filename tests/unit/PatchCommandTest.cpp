@@ -36,8 +36,9 @@ TEST_F(PatchCommand, UndoAskedAndYesRemovesTheFileThenTheMarkerThenSaysSo) {
     platform.AddFile(Prefs, PayloadFile);
     platform.Answer(Answer::Yes);
     EXPECT_TRUE(Click());
-    EXPECT_EQ(Log(platform.log.begin(), platform.log.begin() + 4),
-              (Log{ProbeMarker, ConfirmUndo, "hold C:\\Program Files\\Mozilla Firefox\\", "lock"}));
+    EXPECT_EQ(Log(platform.log.begin(), platform.log.begin() + 5),
+              (Log{ProbeMarker, ConfirmUndo, "hold C:\\Program Files\\Mozilla Firefox\\",
+                   "facts? C:\\Program Files\\Mozilla Firefox\\i386", "lock"}));
     EXPECT_EQ(Changes(), (Log{ConfirmUndo, "lock", DeletePrefs, DeleteMarker, Removed, "end"}));
     EXPECT_FALSE(platform.Has(Marker));
     EXPECT_FALSE(platform.Has(Prefs));

@@ -242,7 +242,8 @@ TEST_F(UnattendedRun, AFailureOfTheUndoIsReportedNotShown) {
     platform.FailAt("DeleteFolder");
     CapturedOutput output;
     EXPECT_EQ(RunUnattended(platform, {L"/undo"}, output), 1);
-    EXPECT_EQ(output.written, L"Run-time error 5: injected\r\n");
+    EXPECT_EQ(output.written, L"Run-time error 5: injected The tweak is still in C:\\Program Files\\Mozilla "
+                              L"Firefox\\; nothing was changed there.\r\n");
     EXPECT_TRUE(platform.HasFolder(Marker));
 }
 
