@@ -170,6 +170,7 @@ public:
     int fileSystemObjectsMade = 0;
     bool killed = false;
     bool lockedElsewhere = false;  // every folder's lock held by a run that never ends
+    std::wstring lockedFolder;     // or only this folder's
     bool x86ProgramFiles = true;   // 64-bit Windows
     std::optional<int> watchdogExit;  // the exit code a watchdog ended the run with
     std::wstring watchdogStuckOn;     // what the step it ended was at
@@ -348,7 +349,7 @@ public:
     // The lock of `folder` for the running run; null while the other has it.
     std::unique_ptr<RunLock> TryLock(const std::wstring& folder) {
         std::unique_lock<std::mutex> guard(baton_);
-        if (lockedElsewhere) return nullptr;
+        if (lockedElsewhere || (!lockedFolder.empty() && Key(lockedFolder) == Key(folder))) return nullptr;
         int& owner = lockOwners_[Key(folder)];
         if (owner != 0 && owner != runner_) {
             waiter_ = runner_;

@@ -81,6 +81,24 @@ TEST_F(FormLoad, AClickThatWaitsForAnotherRunSaysSoAndThenGoesOn) {
     EXPECT_TRUE(platform.HasFolder(Marker));
 }
 
+// The window's click meets the same limit, and a box says why it ends; the
+// time a person takes over a question does not count.
+TEST_F(FormLoad, AClickThatNeverEndsIsEndedWithABoxThatSaysWhy) {
+    InstallBrowser();
+    platform.Answer(Answer::Yes);
+    platform.SetVersion(Default + L"firefox.exe", {133, 0, 3, 0});
+    platform.onStep = [&](const std::string& entry) {
+        if (entry.rfind("box ", 0) == 0 && entry.find("stopped after") == std::string::npos)
+            platform.clock += std::chrono::minutes(10);
+    };
+    platform.HangAt("Commit");
+    EXPECT_THROW(Click(), Killed);
+    EXPECT_EQ(platform.watchdogExit, 1618);
+    EXPECT_EQ(platform.clock, std::chrono::minutes(15));  // armed again after the question
+    EXPECT_EQ(platform.log.back().substr(0, 53), "box Tarnwick stopped after 5 minutes: a step that sho");
+    EXPECT_EQ(platform.log.back().substr(platform.log.back().size() - 6), " /4112");
+}
+
 TEST_F(FormLoad, AFileNamedLikeTheMarkerIsNotTheMarker) {
     InstallBrowser();
     platform.AddFile(Marker, "");

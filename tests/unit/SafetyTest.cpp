@@ -2,6 +2,7 @@
 // browser's folder, runs at the same time, and runs cut short.
 
 #include "app/Unattended.h"
+#include "platform/Decimal.h"
 #include "platform/ReparseTags.h"
 
 #include "tests/unit/Bench.h"
@@ -63,6 +64,22 @@ void PatchedEarlier(FakePlatform& platform) {
     platform.AddFile(Prefs, PayloadFile);
     platform.AddFile(EarlierBackup, Earlier);
     platform.AddFolder(Marker);
+}
+// A kept original left by a patch that never finished, beside a user.js
+// the administrator has written since; and that user.js patched, or
+// undone, with the leftover kept aside.
+const std::string Stale = "user_pref(\"left.over\", 1);\r\n";
+void StaleOriginal(FakePlatform& platform) {
+    Unpatched(platform);
+    platform.AddFile(Backup, Stale);
+}
+void PatchedOverStale(FakePlatform& platform) {
+    Patched(platform);
+    platform.AddFile(Changed, Stale);
+}
+void UndoneOverStale(FakePlatform& platform) {
+    Unpatched(platform);
+    platform.AddFile(Changed, Stale);
 }
 Tree StateOf(void (*arrange)(FakePlatform&)) {
     FakePlatform platform;
@@ -172,6 +189,53 @@ TEST(Refuses, ToWaitForeverForAnotherRun) {
     }
 }
 
+// A file another program keeps busy (an oplock it does not let go of) is
+// looked at again for a minute, as another run's lock is; one that frees
+// up in time is patched as usual.
+TEST(Refuses, ToWaitForeverForABusyFile) {
+    for (const int busyOpens : {3, 1000}) {
+        for (const wchar_t* command : {L"/patch", L"/undo"}) {
+            FakePlatform platform;
+            Patched(platform);
+            if (std::wstring(command) == L"/patch") platform.files.erase(FakePlatform::Key(Marker));
+            const Tree before = platform.files;
+            for (int n = 1; n <= busyOpens; ++n) platform.FailAt("OpenFile", n, FailureCode::FileBusy);
+            const Ran run = RunWith(platform, command);
+            const bool freed = busyOpens == 3;
+            EXPECT_EQ(run.exitCode, freed ? 0 : 1618) << FakePlatform::Narrow(command + run.line);
+            EXPECT_EQ(platform.clock, freed ? std::chrono::milliseconds(300) : std::chrono::minutes(1));
+            EXPECT_EQ(platform.files == before, !freed);
+            EXPECT_EQ(platform.files == StateOf(command[1] == L'p' ? Patched : Unpatched), freed);
+        }
+    }
+}
+
+// A step that never ends meets the watchdog: the run ends with 1618 while
+// it has changed nothing, with 1 once it has, naming the file it was stuck
+// on; the next run finishes the job.
+TEST(CutShort, AStepThatNeverEndsMeetsTheWatchdog) {
+    const struct {
+        int commit, exitCode;
+        std::wstring stuckOn;
+    } rows[] = {{1, 1618, Backup}, {2, 1, Prefs}};
+    for (const auto& row : rows) {
+        FakePlatform platform;
+        Unpatched(platform);
+        platform.HangAt("Commit", row.commit);
+        const Ran run = RunWith(platform, L"/patch");
+        EXPECT_EQ(platform.watchdogExit, row.exitCode);
+        EXPECT_EQ(platform.clock, std::chrono::minutes(5));
+        EXPECT_EQ(platform.watchdogStuckOn, row.stuckOn);
+        const std::wstring start = L"Run-time error " + DecimalText(row.exitCode) +
+                                   L": Tarnwick stopped after 5 minutes";
+        EXPECT_EQ(run.line.substr(0, start.size()), start) << FakePlatform::Narrow(run.line);
+        EXPECT_NE(run.line.find(row.stuckOn), std::wstring::npos);
+        platform.killed = false;
+        EXPECT_EQ(RunWith(platform, L"/patch").exitCode, 0);
+        EXPECT_EQ(platform.files, StateOf(Patched));
+    }
+}
+
 // ---- two runs at once ----
 
 struct TogetherCase {
@@ -267,7 +331,11 @@ INSTANTIATE_TEST_SUITE_P(
                       KillCase{"NoEarlierFilePatchThenUndo", Fresh, L"/patch", {L"/undo"}, Fresh},
                       KillCase{"NoEarlierFileUndoThenUndo", PatchedFresh, L"/undo", {L"/undo"}, Fresh},
                       KillCase{"EditedUndoThenUndo", PatchedThenEdited, L"/undo", {L"/undo"},
-                               UndoneKeepingTheEdit}),
+                               UndoneKeepingTheEdit},
+                      KillCase{"StaleOriginalPatchThenPatch", StaleOriginal, L"/patch", {L"/patch"},
+                               PatchedOverStale},
+                      KillCase{"StaleOriginalUndoThenUndo", StaleOriginal, L"/undo", {L"/undo"},
+                               UndoneOverStale}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What an earlier version left when it was killed: its temporary files in

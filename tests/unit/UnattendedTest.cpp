@@ -130,7 +130,12 @@ enum class World {
     Fresh, Patched, PatchedEdited, NoBrowser, ReadOnlyPrefs, Current, X86, X86Patched,
     // The 32-bit browser, and later an uninstaller's empty folder, or a
     // browser, at the default place.
-    X86EmptyDefault, X86PatchedEmptyDefault, X86PatchedBrowserInDefault, BothPatched
+    X86EmptyDefault, X86PatchedEmptyDefault, X86PatchedBrowserInDefault, BothPatched,
+    // A file where the marker goes; the (x86) folder patched, and in the
+    // default folder a user.js that is read-only; both patched and the
+    // (x86) folder's lock held by another run; the (x86) folder on 32-bit
+    // Windows, where it is nobody's.
+    MarkerNameTaken, X86PatchedReadOnlyDefault, BothPatchedX86Locked, X86PatchedOn32BitWindows
 };
 
 struct RunCase {
@@ -147,20 +152,27 @@ class Unattended : public Bench, public ::testing::WithParamInterface<RunCase> {
 
 TEST_P(Unattended, RunsTheButtonsAlgorithmWithTheSwitchesAnswering) {
     const RunCase& c = GetParam();
-    const bool x86 = c.world >= World::X86;
+    const bool x86 = c.world >= World::X86 && c.world != World::MarkerNameTaken;
     const std::wstring folder(x86 ? X86Folder : DefaultFolder);
     const std::wstring prefs = folder + std::wstring(PrefsRelativePath), marker = folder + L"i386";
     if (c.world != World::NoBrowser) InstallBrowserAt(folder);
     if (c.world == World::Patched || c.world == World::PatchedEdited || c.world == World::X86Patched ||
         c.world == World::X86PatchedEmptyDefault || c.world == World::X86PatchedBrowserInDefault ||
-        c.world == World::BothPatched) {
+        c.world == World::BothPatched || c.world >= World::X86PatchedReadOnlyDefault) {
         platform.AddFolder(marker);
         platform.AddFile(prefs, c.world == World::PatchedEdited ? "edited\r\n" : PayloadFile);
     }
     if (c.world == World::X86EmptyDefault || c.world == World::X86PatchedEmptyDefault)
         platform.AddFolder(Default);
     if (c.world == World::X86PatchedBrowserInDefault) InstallBrowser();
-    if (c.world == World::BothPatched) {
+    if (c.world == World::MarkerNameTaken) platform.AddFile(Marker, "");
+    if (c.world == World::X86PatchedReadOnlyDefault) {
+        InstallBrowser();
+        platform.AddFile(Prefs, "mine", /*readOnly=*/true);
+    }
+    if (c.world == World::BothPatchedX86Locked) platform.lockedFolder = folder;
+    if (c.world == World::X86PatchedOn32BitWindows) platform.x86ProgramFiles = false;
+    if (c.world == World::BothPatched || c.world == World::BothPatchedX86Locked) {
         InstallBrowser();
         platform.AddFolder(Marker);
         platform.AddFile(Prefs, PayloadFile);
@@ -231,7 +243,22 @@ INSTANTIATE_TEST_SUITE_P(
                 L"Not patched: Firefox 133.0.3 in C:\\Program Files\\Mozilla Firefox\\ would ignore",
                 false, false},
         RunCase{"CurrentForced", World::Current, {L"/patch", L"/force"}, 0, L"Patched", true, true},
-        RunCase{"Help", World::Fresh, {L"/?"}, 0, L"Usage: tarnwick.exe /patch", false, false}),
+        RunCase{"Help", World::Fresh, {L"/?"}, 0, L"Usage: tarnwick.exe /patch", false, false},
+        RunCase{"MarkerNameTaken", World::MarkerNameTaken, {L"/patch"}, 1,
+                L"Run-time error 183: Something that is not a folder has the name of the marker", false,
+                false},
+        RunCase{"X86UndoWithAReadOnlyFileInTheDefaultFolder", World::X86PatchedReadOnlyDefault, {L"/undo"},
+                0, L"Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n",
+                false, false},
+        RunCase{"UndoBothWithTheX86FolderLocked", World::BothPatchedX86Locked, {L"/undo"}, 1618,
+                L"Run-time error 1618: Another run of Tarnwick kept the browser's folder for over a minute. "
+                L"Try again later. C:\\Program Files (x86)\\Mozilla Firefox\\ The tweak is still in "
+                L"C:\\Program Files (x86)\\Mozilla Firefox\\; nothing was changed there. The tweak is "
+                L"removed from C:\\Program Files\\Mozilla Firefox\\.\r\n",
+                true, true},
+        RunCase{"X86FolderOn32BitWindowsIsNoKnownFolder", World::X86PatchedOn32BitWindows, {L"/undo"}, 0,
+                L"Not patched: there is nothing to undo in C:\\Program Files\\Mozilla Firefox\\.\r\n",
+                true, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class UnattendedRun : public Bench {};
@@ -267,6 +294,35 @@ TEST_F(UnattendedRun, AChosenFolderIsPatchedAndSaysUndoWillNotReachIt) {
     EXPECT_NE(again.written.find(L" so Tarnwick kept it as E:\\Fox\\defaults\\user.js.changed-1.\r\n"),
               std::wstring::npos)
         << FakePlatform::Narrow(again.written);
+
+    // The same file put there before every boot's patch is kept once, and
+    // named where it is; a different one gets the next number.
+    for (const char* bytes : {"newer\r\n", "newer\r\n", "newest\r\n", "newer\r\n"}) {
+        platform.AddFile(L"E:\\Fox\\defaults\\profile\\user.js", bytes);
+        CapturedOutput boot;
+        EXPECT_EQ(RunUnattended(platform, {L"/patch", L"/folder", L"E:\\Fox"}, boot), 0);
+        const std::wstring where = bytes[4] == 's' ? L"changed-2" : L"kept already as E:\\Fox\\defaults\\user.js.changed-1.";
+        EXPECT_NE(boot.written.find(where), std::wstring::npos) << FakePlatform::Narrow(boot.written);
+    }
+    EXPECT_EQ(platform.Bytes(L"E:\\Fox\\defaults\\user.js.changed-2"), "newest\r\n");
+    EXPECT_FALSE(platform.Has(L"E:\\Fox\\defaults\\user.js.changed-3"));
+}
+
+// A failure after a file was kept aside names it: nothing kept is ever
+// left untold.
+TEST_F(UnattendedRun, AFailureAfterAFileWasKeptAsideNamesIt) {
+    InstallBrowser();
+    platform.AddFolder(Marker);
+    platform.AddFile(Prefs, "edited\r\n");
+    platform.FailAt("DeleteFolder");
+    CapturedOutput output;
+    EXPECT_EQ(RunUnattended(platform, {L"/undo"}, output), 1);
+    EXPECT_NE(output.written.find(L"what was done there is safe, and the next undo finishes it. "
+                                  L"C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js had "
+                                  L"been changed since the patch, so Tarnwick kept it as "),
+              std::wstring::npos)
+        << FakePlatform::Narrow(output.written);
+    EXPECT_EQ(platform.Bytes(Changed), "edited\r\n");
 }
 
 }  // namespace
