@@ -19,11 +19,13 @@ const wchar_t* const Usage =
     L"\r\n"
     L"Exit codes:\r\n"
     L"  0     done, or already as asked\r\n"
-    L"  1     a failure; the error is written out\r\n"
+    L"  1     a failure; the error is written out (also when the 5-minute limit ends a run\r\n"
+    L"        that had changed something: the next run finishes it)\r\n"
     L"  2     the command line was not understood\r\n"
     L"  3     no browser: in neither folder and no /folder, or none in the folder given\r\n"
     L"  4     the browser's version would ignore the tweak, and /force was not given\r\n"
-    L"  1618  another run kept the browser's folder for over a minute: try again later\r\n";
+    L"  1618  another run kept the browser's folder, or another program a file in it, for over\r\n"
+    L"        a minute, or the 5-minute limit ended a run that had changed nothing: try again later\r\n";
 
 namespace {
 

@@ -32,6 +32,9 @@ void __throw_logic_error(const char*) {
 void __throw_out_of_range_fmt(const char*, ...) {
     throw tarnwick::Failure(ERROR_INTERNAL_ERROR, L"Unexpected failure.");
 }
+void __throw_system_error(int error) {
+    throw tarnwick::Failure(error, L"Unexpected failure.");
+}
 void __throw_bad_function_call() {
     throw tarnwick::Failure(ERROR_INTERNAL_ERROR, L"Unexpected failure.");
 }

@@ -369,16 +369,13 @@ INSTANTIATE_TEST_SUITE_P(
                     false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A file where the marker folder belongs reads as "not patched": the patch
-// is written, but the marker cannot be made, so the run counts as failed.
-TEST_F(Patch, MarkerNameTakenByAFileWritesThePayloadThenAsksToLookAgain) {
+// A file where the marker folder belongs reads as "not patched", and the
+// patch could not be recorded: it is refused before anything is written.
+TEST_F(Patch, MarkerNameTakenByAFileChangesNothingAndAsksToLookAgain) {
     ASSERT_NO_FATAL_FAILURE(WriteBytes(MarkerFolder, "not a folder"));
+    const Tree before = Snapshot(DefaultFolder);
     ASSERT_NO_FATAL_FAILURE(ClickAndAnswer(L"Patch", LookAgainBox, IDNO));
-    ExpectPayloadAt(PrefsFile);
-    EXPECT_TRUE(IsFile(MarkerFolder));
-    EXPECT_EQ(ReadBytes(MarkerFolder), std::optional<std::string>("not a folder"));
-    EXPECT_FALSE(IsFile(BackupFile));
-    ExpectNoTemporaryFiles();
+    EXPECT_EQ(Snapshot(DefaultFolder), before);
 }
 
 // Looking again may land on the default folder after all, named in other
@@ -712,11 +709,18 @@ INSTANTIATE_TEST_SUITE_P(
         // Links below the browser's folder are refused, and named.
         SwitchedCase{"ProfileIsALink", LinkProfileElsewhere, L"/patch", 1,
                      "Run-time error 4395: This is a link, and Tarnwick follows no link below the "
-                     "browser's folder. C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\\r\n",
+                     "browser's folder. C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\ Nothing "
+                     "was changed.\r\n",
                      SwitchedCase::Unchanged},
         SwitchedCase{"PrefsIsALink", LinkPrefsToASecret, L"/patch", 1,
                      "Run-time error 4395: This is a link, and Tarnwick follows no link below the "
-                     "browser's folder. C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js\r\n",
+                     "browser's folder. C:\\Program Files\\Mozilla Firefox\\defaults\\profile\\user.js "
+                     "Nothing was changed.\r\n",
+                     SwitchedCase::Unchanged},
+        SwitchedCase{"MarkerNameTaken", [] { WriteBytes(MarkerFolder, "not a folder"); }, L"/patch", 1,
+                     "Run-time error 183: Something that is not a folder has the name of the marker that "
+                     "records the tweak, so Tarnwick cannot record it. Remove it, and patch again. "
+                     "C:\\Program Files\\Mozilla Firefox\\i386 Nothing was changed.\r\n",
                      SwitchedCase::Unchanged}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -739,6 +743,34 @@ TEST_F(Undo, OverAReadOnlyUserJsFailsKeepingTheMarkerAndTheNextUndoFinishes) {
     EXPECT_EQ(ReadBytes(PrefsFile), EarlierPrefs);
     EXPECT_FALSE(IsFile(BackupFile));
     EXPECT_FALSE(IsFolder(MarkerFolder));
+}
+
+// A startup script patches a browser of its own folder at every boot, and
+// another tool writes the same user.js before it each time: the file is
+// kept aside once, every boot succeeds, and nothing piles up.
+TEST_F(Patch, EveryBootsPatchOfAFolderKeepsTheSameFileOnce) {
+    ASSERT_NO_FATAL_FAILURE(FoxOnly());
+    const std::wstring prefs = FoxFolder + L"defaults\\profile\\user.js";
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(prefs, EarlierPrefs));
+    constexpr int Boots = 105;
+    for (int boot = 1; boot <= Boots; ++boot) {
+        const SwitchedRun run = RunSwitched(L"/patch /folder C:\\Browsers\\Fox");
+        ASSERT_EQ(run.exitCode, std::optional<DWORD>(0)) << "boot " << boot << ": " << run.output;
+        if (boot > 2) {
+            EXPECT_NE(run.output.find("kept already as C:\\Browsers\\Fox\\defaults\\user.js.changed-1."),
+                      std::string::npos)
+                << "boot " << boot << ": " << run.output;
+        }
+        ASSERT_NO_FATAL_FAILURE(WriteBytes(prefs, "user_pref(\"written.by.another.tool\", 1);\r\n"));
+    }
+    const Tree defaults = Snapshot(FoxFolder + L"defaults");
+    std::vector<std::wstring> names;
+    for (const auto& [path, bytes] : defaults) names.push_back(path.substr(FoxFolder.size()));
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"defaults\\profile", L"defaults\\profile\\user.js",
+                                                L"defaults\\user.js.changed-1",
+                                                L"defaults\\user.js.tarnwick-original"}));
+    std::cout << "[ note     ] " << Boots << " boots, every one exit 0; defaults\\ holds " << defaults.size()
+              << " entries\n";
 }
 
 // Deployment tools start runs together: each succeeds, and after every
@@ -822,6 +854,25 @@ TEST_F(X86, IsLeftAloneWhenTheDefaultFolderHasABrowserToo) {
     ExpectPayloadAt(PrefsFile);
     EXPECT_TRUE(IsFolder(MarkerFolder));
     EXPECT_EQ(Snapshot(X86Folder), before);
+}
+
+// What the default folder holds without a marker never stops the undo of
+// the 32-bit browser's folder: a read-only user.js there is only read.
+TEST_F(X86, IsUndoneWhateverAReadOnlyUserJsInTheDefaultFolderHolds) {
+    const Tree before = Snapshot(X86Folder);
+    ASSERT_EQ(RunSwitched(L"/patch").exitCode, std::optional<DWORD>(0));
+    ASSERT_NO_FATAL_FAILURE(LayOutBrowserBeside(DefaultFolder));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(PrefsFile, "user_pref(\"the.default.browser\", 1);\r\n"));
+    ASSERT_NO_FATAL_FAILURE(SetReadOnly(PrefsFile, true));
+    const Tree defaultBefore = Snapshot(DefaultFolder);
+    const SwitchedRun run = RunSwitched(L"/undo");
+    std::cout << "[ output   ] /undo -> " << (run.exitCode ? static_cast<long>(*run.exitCode) : -1L) << ": "
+              << run.output;
+    EXPECT_EQ(run.exitCode, std::optional<DWORD>(0));
+    EXPECT_EQ(run.output, "Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n");
+    EXPECT_EQ(Snapshot(X86Folder), before);
+    EXPECT_EQ(Snapshot(DefaultFolder), defaultBefore);
+    ASSERT_NO_FATAL_FAILURE(SetReadOnly(PrefsFile, false));
 }
 
 // A tweak in the 32-bit browser's folder is found again whatever turns up
