@@ -187,10 +187,10 @@ void PatchEngine::WritePreferences(HeldFolder& browser, const KnownInstall* know
     try {
         if (stale) {
             // The copy is that file's only home from here on: it stays.
-            KeepAside(work, *original, keptHigher ? keptPath
-                                                          : BrowserFolder + std::wstring(ProfileRelativePath) +
-                                                                std::wstring(KeptOriginalName),
-                              std::nullopt, true);
+            const std::wstring keptAt =
+                keptHigher ? keptPath
+                           : BrowserFolder + std::wstring(ProfileRelativePath) + std::wstring(KeptOriginalName);
+            KeepAside(work, *original, keptAt, std::nullopt, true);
             kept->Remove();
             Changed();
             kept.reset();

@@ -135,7 +135,8 @@ enum class World {
     // default folder a user.js that is read-only; both patched and the
     // (x86) folder's lock held by another run; the (x86) folder on 32-bit
     // Windows, where it is nobody's.
-    MarkerNameTaken, X86PatchedReadOnlyDefault, BothPatchedX86Locked, X86PatchedOn32BitWindows
+    MarkerNameTaken, X86PatchedReadOnlyDefault, X86PatchedDefaultsLinkInDefault, BothPatchedX86Locked,
+    X86PatchedOn32BitWindows
 };
 
 struct RunCase {
@@ -169,6 +170,10 @@ TEST_P(Unattended, RunsTheButtonsAlgorithmWithTheSwitchesAnswering) {
     if (c.world == World::X86PatchedReadOnlyDefault) {
         InstallBrowser();
         platform.AddFile(Prefs, "mine", /*readOnly=*/true);
+    }
+    if (c.world == World::X86PatchedDefaultsLinkInDefault) {
+        InstallBrowser();
+        platform.files[FakePlatform::Key(Default + L"defaults\\")].link = true;
     }
     if (c.world == World::BothPatchedX86Locked) platform.lockedFolder = folder;
     if (c.world == World::X86PatchedOn32BitWindows) platform.x86ProgramFiles = false;
@@ -249,6 +254,10 @@ INSTANTIATE_TEST_SUITE_P(
                 false},
         RunCase{"X86UndoWithAReadOnlyFileInTheDefaultFolder", World::X86PatchedReadOnlyDefault, {L"/undo"},
                 0, L"Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n",
+                false, false},
+        RunCase{"X86UndoWithALinkInTheDefaultFolder", World::X86PatchedDefaultsLinkInDefault, {L"/undo"}, 0,
+                L"Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\. Tarnwick "
+                L"could not look into C:\\Program Files\\Mozilla Firefox\\: This is a link",
                 false, false},
         RunCase{"UndoBothWithTheX86FolderLocked", World::BothPatchedX86Locked, {L"/undo"}, 1618,
                 L"Run-time error 1618: Another run of Tarnwick kept the browser's folder for over a minute. "
