@@ -48,12 +48,14 @@ bool IsNumberedName(std::wstring_view name, std::wstring_view prefix, bool hex, 
     return true;
 }
 
-}  // namespace
-
+// "tarnwick-<n>.tmp" in defaults\, or an earlier version's "TWK<hex>.tmp"
+// in defaults\profile\.
 bool IsTemporaryName(std::wstring_view name, bool earlierLayout) {
     return earlierLayout ? IsNumberedName(name, EarlierTemporaryPrefix, true, 4)
                          : IsNumberedName(name, TemporaryPrefix, false, 9);
 }
+
+}  // namespace
 
 bool IsChangedName(std::wstring_view name) {
     if (!StartsWith(name, ChangedPrefix) || name.size() == ChangedPrefix.size() ||
@@ -81,15 +83,14 @@ std::unique_ptr<HeldFolder> PatchEngine::HoldBelowBrowser(HeldFolder& in, std::w
 
 // `defaults` and `defaults\profile`, held for as long as the files in them
 // are changed, and cleared of what runs cut short left there.
-PatchEngine::WorkFolders PatchEngine::HoldWorkFolders(HeldFolder& browser, const std::wstring& folder,
-                                                      bool sweep) {
+PatchEngine::WorkFolders PatchEngine::HoldWorkFolders(HeldFolder& browser, const std::wstring& folder) {
     WorkFolders held;
     held.folder = folder;
     held.defaults = HoldBelowBrowser(browser, DefaultsName, folder + std::wstring(DefaultsRelativePath));
     if (!held.defaults) return held;
     held.profile =
         HoldBelowBrowser(*held.defaults, ProfileName, folder + std::wstring(ProfileRelativePath));
-    if (sweep) SweepTemporaryFiles(held);
+    SweepTemporaryFiles(held);
     return held;
 }
 

@@ -213,20 +213,13 @@ Result PatchEngine::Undo() {
 // The marker stays until the file is right, and the kept original until
 // the marker is gone: an undo that fails or is cut short leaves the tweak
 // recorded, and the next undo finishes the job. Without a marker, a patch
-// that was cut short is finished instead; a folder that holds nothing of
-// the program's is only looked at, and its run lock is not even asked for.
+// that was cut short is finished instead; what such a folder holds is only
+// read, and a failure there keeps no other folder's undo from its work.
 void PatchEngine::UndoIn(const KnownInstall& install, Result& result, bool& tweakHere) {
     const std::wstring folder(install.folder);
     const auto browser = HoldBrowserFolder(folder);
     if (!browser) return;
-    if (IsMarked(*browser)) {
-        tweakHere = true;
-    } else {
-        const WorkFolders look = HoldWorkFolders(*browser, folder, false);
-        const CutShort found = FinishCutShortPatch(look, false);
-        if (found == CutShort::Nothing) return;
-        tweakHere = found == CutShort::Tweak;
-    }
+    tweakHere = IsMarked(*browser);
     const auto lock = LockRun(*browser, folder);
     const WorkFolders work = HoldWorkFolders(*browser, folder);
     if (IsMarked(*browser)) {
@@ -242,7 +235,7 @@ void PatchEngine::UndoIn(const KnownInstall& install, Result& result, bool& twea
             kept->Remove();
             Changed();
         }
-    } else if (FinishCutShortPatch(work, true) != CutShort::Tweak) {
+    } else if (!FinishCutShortPatch(work, tweakHere)) {
         return;
     }
     result.undone.push_back(folder);
@@ -301,14 +294,10 @@ std::unique_ptr<ExistingFile> PatchEngine::RestorePreferences(const WorkFolders&
 // other user.js is no original any more: the administrator's current file
 // stands, and the leftover goes, kept aside first unless it is the same.
 // Everything is read first, shared with other readers; a file is opened to
-// be changed only once there is something to change. With `act` false it
-// only looks.
-PatchEngine::CutShort PatchEngine::FinishCutShortPatch(const WorkFolders& work, bool act) {
-    if (!work.profile) return CutShort::Nothing;
-    bool leftovers = false;
-    for (HeldFolder* folder : {work.defaults.get(), work.profile.get()})
-        for (const FolderEntry& entry : folder->Entries())
-            leftovers = leftovers || IsTemporaryName(entry.name, folder == work.profile.get());
+// be changed only once there is something to change. True when the tweak
+// was found and taken out; `tweakFound` says it was found.
+bool PatchEngine::FinishCutShortPatch(const WorkFolders& work, bool& tweakFound) {
+    if (!work.profile) return false;
     const std::wstring prefsPath = work.folder + std::wstring(PrefsRelativePath);
     const PathFacts prefs = InspectBelowBrowser(*work.profile, PrefsName, prefsPath);
     std::optional<std::string> current;
@@ -324,27 +313,26 @@ PatchEngine::CutShort PatchEngine::FinishCutShortPatch(const WorkFolders& work, 
                                                                               : ProfileRelativePath) +
                                   std::wstring(KeptOriginalName);
     const bool payload = current == OwnBytes();
-    const bool tweak = payload || (kept && !prefs.exists);
-    if (!act) return tweak ? CutShort::Tweak : kept || leftovers ? CutShort::Leftovers : CutShort::Nothing;
+    tweakFound = payload || (kept && !prefs.exists);
 
     if (!kept) {
-        if (!payload) return CutShort::Nothing;
+        if (!payload) return false;
         auto file = OpenBelowBrowser(*work.profile, PrefsName, prefsPath);
-        if (!file) return CutShort::Nothing;
+        if (!file) return false;
         file->Remove();
         Changed();
-        return CutShort::Tweak;
+        return true;
     }
-    if (tweak) {
+    if (tweakFound) {
         auto file = OpenBelowBrowser(*keptIn, KeptOriginalName, keptPath);
-        if (!file) return CutShort::Nothing;
+        if (!file) return false;
         file->MoveOnto(*work.profile, std::wstring(PrefsName), true);
         Changed();
-        return CutShort::Tweak;
+        return true;
     }
-    if (!current) return CutShort::Nothing;  // a user.js that cannot be read as a file is left alone
+    if (!current) return false;  // a user.js that cannot be read as a file is left alone
     auto file = OpenBelowBrowser(*keptIn, KeptOriginalName, keptPath);
-    if (!file) return CutShort::Nothing;
+    if (!file) return false;
     std::wstring copy;
     if (*kept != *current) copy = KeepAside(work, *kept, keptPath, std::nullopt, true);
     try {
@@ -354,7 +342,7 @@ PatchEngine::CutShort PatchEngine::FinishCutShortPatch(const WorkFolders& work, 
         if (!copy.empty()) RemoveCopy(*work.defaults, copy);
         throw;
     }
-    return CutShort::Nothing;
+    return false;
 }
 
 }  // namespace tarnwick

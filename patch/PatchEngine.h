@@ -102,9 +102,6 @@ std::wstring KeptFileText(const KeptFile& file);
 // compared with, so that file is kept aside too.
 inline constexpr std::size_t MaxKeptBytes = 64 * 1024 * 1024;
 
-// A name of the program's own temporary files: "tarnwick-<n>.tmp" in
-// defaults\, or an earlier version's "TWK<hex>.tmp" in defaults\profile\.
-bool IsTemporaryName(std::wstring_view name, bool earlierLayout);
 // "user.js.changed-<n>", any letter case.
 bool IsChangedName(std::wstring_view name);
 
@@ -162,8 +159,7 @@ private:
         std::wstring folder;  // the browser's folder, as messages name it
         std::unique_ptr<HeldFolder> defaults, profile;  // null: not there
     };
-    // Without `sweep` for a look that takes no run lock.
-    WorkFolders HoldWorkFolders(HeldFolder& browser, const std::wstring& folder, bool sweep = true);
+    WorkFolders HoldWorkFolders(HeldFolder& browser, const std::wstring& folder);
     std::unique_ptr<HeldFolder> HoldBrowserFolder(const std::wstring& folder);
     std::unique_ptr<HeldFolder> HoldBelowBrowser(HeldFolder& in, std::wstring_view name,
                                                  const std::wstring& path);
@@ -184,9 +180,7 @@ private:
     void RemoveCopy(HeldFolder& folder, const std::wstring& name) noexcept;
     void RefuseTakenMarkerName(HeldFolder& browser);
     std::unique_ptr<ExistingFile> RestorePreferences(const WorkFolders& work);
-    // What a look into a folder without the marker found of a patch cut short.
-    enum class CutShort { Nothing, Leftovers, Tweak };
-    CutShort FinishCutShortPatch(const WorkFolders& work, bool act);
+    bool FinishCutShortPatch(const WorkFolders& work, bool& tweakFound);
     std::string OwnBytes();
     void Changed();
     void Kept(KeptFile file);

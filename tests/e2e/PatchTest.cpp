@@ -28,6 +28,11 @@ const std::wstring ChangedFile = DefaultsFolder + L"user.js.changed-1";
 const BoxLook KeptChangedBox{PrefsFile + L" had been changed since the patch, so Tarnwick kept it as " +
                                  ChangedFile + L".",
                              {IDOK}, true, false};
+// A kept original without a marker, beside a user.js written since: a
+// patch that never finished left it.
+const BoxLook StaleKeptBox{BackupFile + L" was left by a patch that was never finished, and user.js has "
+                                        L"changed since, so Tarnwick kept it as " + ChangedFile + L".",
+                           {IDOK}, true, false};
 const std::wstring RunTimeErrorStart = L"Run-time error '";
 
 Box ExpectRunTimeError(App& app) {
@@ -246,7 +251,7 @@ TEST_P(PatchApplies, WritesThePayloadKeepsTheOriginalOnceAndMarksTheFolder) {
         ASSERT_TRUE(app.Window());
         app.ClickButton();
         app.Press(ExpectBox(app, CompleteBox), IDOK);
-        if (c.changedAfter) app.Press(ExpectBox(app, KeptChangedBox), IDOK);
+        if (c.changedAfter) app.Press(ExpectBox(app, c.backup ? StaleKeptBox : KeptChangedBox), IDOK);
         ASSERT_NO_FATAL_FAILURE(ExpectExit(app, 0));
     }
     ExpectPayloadAt(PrefsFile);
@@ -265,10 +270,10 @@ INSTANTIATE_TEST_SUITE_P(
         ApplyCase{"EarlierFileIsKept", EarlierPrefs, std::nullopt, EarlierPrefs, std::nullopt},
         ApplyCase{"EmptyEarlierFileIsKept", "", std::nullopt, "", std::nullopt},
         ApplyCase{"EarlierPayloadNeedsNoCopy", PayloadFile, std::nullopt, std::nullopt, std::nullopt},
-        // A user.js that is neither the payload nor the kept original is
-        // kept aside too: the older copy is never overwritten, and nothing
-        // is lost.
-        ApplyCase{"OlderCopyIsNeverOverwritten", EarlierPrefs, OlderBackup, OlderBackup, EarlierPrefs}),
+        // With no marker, an older kept copy beside another user.js is a
+        // leftover: the current file is the original now, and the leftover
+        // is kept aside, never lost.
+        ApplyCase{"OlderCopyIsKeptAsideNotLost", EarlierPrefs, OlderBackup, EarlierPrefs, OlderBackup}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Patch, ThenUndoPutsTheEarlierFileBack) {
