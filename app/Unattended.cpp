@@ -163,6 +163,17 @@ int RunUnattended(Platform& platform, const std::vector<std::wstring>& arguments
     } catch (...) {
         // Nowhere to report to: the exit code still tells.
     }
+    // A log keeps the first line and the exit code, which an installer
+    // running the program turns into its own.
+    try {
+        const std::wstring log = ParseCommandLine(arguments).log;
+        if (!log.empty()) {
+            std::wstring line = L"exit " + DecimalText(report.exitCode) + L": ";
+            line.append(report.line, 0, report.line.find(L'\r'));
+            platform.AppendToLog(log, line);
+        }
+    } catch (...) {
+    }
     return report.exitCode;
 }
 

@@ -230,6 +230,11 @@ public:
         return std::make_unique<FakeWatchdog>(*this);
     }
     bool HasX86ProgramFiles() override { return x86ProgramFiles; }
+    // Each line as "<time> " and the line, CR LF; a log in a missing folder is not written.
+    void AppendToLog(const std::wstring& path, const std::wstring& line) noexcept override {
+        if (!HasFolder(path.substr(0, path.rfind(L'\\')))) return;
+        files[Key(path)].bytes += "<time> " + Narrow(line) + "\r\n";
+    }
     std::string ToAnsi(const std::wstring& text) override {
         std::string bytes;
         for (wchar_t c : text) bytes += c < 0x80 ? static_cast<char>(c) : '?';
