@@ -106,3 +106,9 @@ endif()
 # White window text on black windows, as many high-contrast users have it.
 wine_test(wine.e2e.dark 96 SCHEME dark
           COMMAND ${TARNWICK_WINDOWS_BUILD}/tarnwick_e2e.exe --gtest_filter=Colours*)
+
+# The installer package under Wine's msiexec: its tables, then install,
+# upgrade, uninstall, rollbacks and the launch condition, on a rig and
+# prefix of its own (build/host/rig-msi), since it installs and uninstalls.
+add_test(NAME wine.msi COMMAND ${PROJECT_SOURCE_DIR}/tests/installer/msi-test.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(wine.msi PROPERTIES RESOURCE_LOCK wine TIMEOUT 900)
