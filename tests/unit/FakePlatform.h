@@ -230,10 +230,8 @@ public:
         return std::make_unique<FakeWatchdog>(*this);
     }
     bool HasX86ProgramFiles() override { return x86ProgramFiles; }
-    // Each line as "<time> " and the line, CR LF; a log in a missing folder is not written.
-    void AppendToLog(const std::wstring& path, const std::wstring& line) noexcept override {
-        if (!HasFolder(path.substr(0, path.rfind(L'\\')))) return;
-        files[Key(path)].bytes += "<time> " + Narrow(line) + "\r\n";
+    void AppendToLog(const std::wstring& path, const std::wstring& line) noexcept override {  // not in a missing folder
+        if (HasFolder(path.substr(0, path.rfind(L'\\')))) files[Key(path)].bytes += "<time> " + Narrow(line) + "\r\n";
     }
     std::string ToAnsi(const std::wstring& text) override {
         std::string bytes;
