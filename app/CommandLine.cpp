@@ -5,8 +5,8 @@
 namespace tarnwick {
 
 const wchar_t* const Usage =
-    L"Usage: tarnwick.exe /patch [/folder \"D:\\Apps\\Firefox\"] [/force]\r\n"
-    L"       tarnwick.exe /undo\r\n"
+    L"Usage: tarnwick.exe /patch [/folder \"D:\\Apps\\Firefox\"] [/force] [/log FILE]\r\n"
+    L"       tarnwick.exe /undo [/log FILE]\r\n"
     L"\r\n"
     L"  /patch   Apply the tweak to the browser in C:\\Program Files\\Mozilla Firefox\\ or\r\n"
     L"           C:\\Program Files (x86)\\Mozilla Firefox\\, whichever has defaults\\profile (the\r\n"
@@ -14,6 +14,7 @@ const wchar_t* const Usage =
     L"  /folder  The browser's folder, used when it is in neither of those.\r\n"
     L"  /force   Patch even a browser version that would ignore the tweak (46 and later).\r\n"
     L"  /undo    Remove the tweak from each of those two folders where it is recorded.\r\n"
+    L"  /log     Add the run's line to FILE too, dated, in UTF-8.\r\n"
     L"  /quiet, /silent, /s, /qn are accepted: a run with switches is always silent.\r\n"
     L"  Switches take / or - in any letter case. Nothing is ever shown on screen.\r\n"
     L"\r\n"
@@ -81,6 +82,12 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
             help = true;
         } else if (name == L"quiet" || name == L"silent" || name == L"s" || name == L"qn") {
             // Deployment tools add these out of habit: every switched run is silent.
+        } else if (name == L"log") {
+            if (i + 1 == arguments.size() || IsSwitch(arguments[i + 1]) || arguments[i + 1].empty()) {
+                if (error.empty()) error = L"/log needs a file after it.";
+                continue;
+            }
+            command.log = arguments[++i];
         } else if (name == L"folder") {
             if (i + 1 == arguments.size() || IsSwitch(arguments[i + 1]) || arguments[i + 1].empty()) {
                 if (error.empty()) error = L"/folder needs the browser's folder after it.";
@@ -116,7 +123,11 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
     if (error.empty() && !patch && !undo) error = L"Give /patch or /undo.";
     if (error.empty() && undo && (folderGiven || command.force))
         error = L"/folder and /force go with /patch only: undo knows only the browser's own folders.";
-    if (!error.empty()) return Invalid(std::move(error));
+    if (!error.empty()) {
+        CommandLine invalid = Invalid(std::move(error));
+        invalid.log = std::move(command.log);  // a log can still tell of the run that was refused
+        return invalid;
+    }
     command.verb = patch ? CommandLine::Verb::Patch : CommandLine::Verb::Undo;
     return command;
 }

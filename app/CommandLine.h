@@ -12,6 +12,7 @@ struct CommandLine {
     Verb verb = Verb::Window;
     std::wstring folder;  // /folder: a full path, ending in a backslash
     bool force = false;   // /force: patch even a browser that would ignore it
+    std::wstring log;     // /log: the file the run's line is added to, whatever else fails
     std::wstring error;   // Invalid: what was not understood
 };
 

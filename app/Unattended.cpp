@@ -134,7 +134,11 @@ Report Run(Platform& platform, const std::vector<std::wstring>& arguments, Outpu
         std::wstring line = L"Run-time error " + DecimalText(changed ? 1 : 1618) + L": " +
                             OneLine(RunLimitText(stuckOn, changed, engine.KeptSoFar())) + L"\r\n";
         output.Write(line);
-        return changed ? ExitCode::Failed : ExitCode::AnotherRunInProgress;
+        const int exitCode = changed ? ExitCode::Failed : ExitCode::AnotherRunInProgress;
+        if (!command.log.empty())
+            platform.AppendToLog(command.log, L"exit " + DecimalText(exitCode) + L": " +
+                                                  line.substr(0, line.find(L'\r')));
+        return exitCode;
     });
     return Describe(engine.Command(command.verb == CommandLine::Verb::Patch ? Request::Patch
                                                                             : Request::Undo),
@@ -191,6 +195,17 @@ int RunUnattended(Platform& platform, const std::vector<std::wstring>& arguments
         }
     } catch (...) {
         // Nowhere to report to: the exit code still tells.
+    }
+    // A log keeps the first line and the exit code, which an installer
+    // running the program turns into its own.
+    try {
+        const std::wstring log = ParseCommandLine(arguments).log;
+        if (!log.empty()) {
+            std::wstring line = L"exit " + DecimalText(report.exitCode) + L": ";
+            line.append(report.line, 0, report.line.find(L'\r'));
+            platform.AppendToLog(log, line);
+        }
+    } catch (...) {
     }
     return report.exitCode;
 }

@@ -58,6 +58,19 @@ else()
   set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${CMAKE_BINARY_DIR}")
 endif()
 
+# The version block's numbers and text from the project's version: 1.0.0 is
+# "1.00", the way the program has always written it; a third field, when
+# there is one, follows as "1.00.1".
+string(LENGTH "${PROJECT_VERSION_MINOR}" minor_digits)
+set(TARNWICK_VERSION_TEXT "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}")
+if(minor_digits EQUAL 1)
+  set(TARNWICK_VERSION_TEXT "${PROJECT_VERSION_MAJOR}.0${PROJECT_VERSION_MINOR}")
+endif()
+if(NOT PROJECT_VERSION_PATCH EQUAL 0)
+  string(APPEND TARNWICK_VERSION_TEXT ".${PROJECT_VERSION_PATCH}")
+endif()
+configure_file(resources/Version.h.in ${CMAKE_BINARY_DIR}/Version.h @ONLY)
+
 add_executable(tarnwick WIN32 app/Main.cpp platform/win32/LeanRuntime.cpp resources/tarnwick.rc)
 add_dependencies(tarnwick logo_bitmap)
 target_link_libraries(tarnwick PRIVATE tarnwick_win32)
@@ -70,6 +83,7 @@ set_property(SOURCE resources/tarnwick.rc APPEND PROPERTY OBJECT_DEPENDS
   ${PROJECT_SOURCE_DIR}/resources/tarnwick.ico
   ${PROJECT_SOURCE_DIR}/resources/logo.jpg
   ${TARNWICK_LOGO_BITMAP}
+  ${CMAKE_BINARY_DIR}/Version.h
   ${PROJECT_SOURCE_DIR}/resources/tarnwick.manifest)
 
 # The test drivers need GoogleTest's sources (Debian's libgtest-dev) and

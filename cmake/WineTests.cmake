@@ -40,6 +40,17 @@ else()
     BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target tarnwick --parallel ${cores})
 endif()
 
+# The Windows Installer package of each image, in the image's folder.
+# Remade at every build, like the images: it takes a second.
+set(TARNWICK_MSI ${TARNWICK_WINDOWS_BUILD}/tarnwick.msi)
+add_custom_target(installer ALL
+  COMMAND ${PROJECT_SOURCE_DIR}/installer/build-msi.sh ${PROJECT_VERSION} x64
+          ${TARNWICK_WINDOWS_BUILD}/tarnwick.exe ${TARNWICK_MSI}
+  COMMAND ${PROJECT_SOURCE_DIR}/installer/build-msi.sh ${PROJECT_VERSION} x86
+          ${TARNWICK_WINDOWS_X86_BUILD}/tarnwick.exe ${TARNWICK_WINDOWS_X86_BUILD}/tarnwick.msi
+  VERBATIM)
+add_dependencies(installer windows_build windows_build_x86)
+
 # Both images, checked as they are shipped.
 foreach(arch x64 x86)
   set(image ${TARNWICK_WINDOWS_BUILD}/tarnwick.exe)
@@ -95,3 +106,9 @@ endif()
 # White window text on black windows, as many high-contrast users have it.
 wine_test(wine.e2e.dark 96 SCHEME dark
           COMMAND ${TARNWICK_WINDOWS_BUILD}/tarnwick_e2e.exe --gtest_filter=Colours*)
+
+# The installer package under Wine's msiexec: its tables, then install,
+# upgrade, uninstall, rollbacks and the launch condition, on a rig and
+# prefix of its own (build/host/rig-msi), since it installs and uninstalls.
+add_test(NAME wine.msi COMMAND ${PROJECT_SOURCE_DIR}/tests/installer/msi-test.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(wine.msi PROPERTIES RESOURCE_LOCK wine TIMEOUT 900)

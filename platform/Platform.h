@@ -187,6 +187,11 @@ public:
     // of the program runs there.
     virtual bool HasX86ProgramFiles() = 0;
 
+    // Adds `line` to the end of the file at `path`, after the date and time,
+    // as UTF-8, making the file when it is missing. A log that cannot be
+    // written never fails the run it tells of, so this never raises.
+    virtual void AppendToLog(const std::wstring& path, const std::wstring& line) noexcept = 0;
+
     // Text in the ANSI code page, as the preference file holds it.
     virtual std::string ToAnsi(const std::wstring& text) = 0;
     // Whether two paths name the same place, compared as the file system does.

@@ -27,6 +27,7 @@ public:
         std::function<int(const std::wstring& stuckOn)> lastWord) override;
     bool HasX86ProgramFiles() override;
     void Pause(std::chrono::milliseconds duration) override;
+    void AppendToLog(const std::wstring& path, const std::wstring& line) noexcept override;
     std::string ToAnsi(const std::wstring& text) override;
     bool SamePath(const std::wstring& a, const std::wstring& b) override;
     std::optional<std::wstring> BrowseForFolder(WindowHandle owner,

@@ -231,6 +231,9 @@ public:
         return std::make_unique<FakeWatchdog>(*this);
     }
     bool HasX86ProgramFiles() override { return x86ProgramFiles; }
+    void AppendToLog(const std::wstring& path, const std::wstring& line) noexcept override {  // not in a missing folder
+        if (HasFolder(path.substr(0, path.rfind(L'\\')))) files[Key(path)].bytes += "<time> " + Narrow(line) + "\r\n";
+    }
     std::string ToAnsi(const std::wstring& text) override {
         std::string bytes;
         for (wchar_t c : text) bytes += c < 0x80 ? static_cast<char>(c) : '?';

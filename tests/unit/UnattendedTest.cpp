@@ -334,5 +334,17 @@ TEST_F(UnattendedRun, AFailureAfterAFileWasKeptAsideNamesIt) {
     EXPECT_EQ(platform.Bytes(Changed), "edited\r\n");
 }
 
+// The log: first line and exit code, once per run; one that cannot be written fails nothing.
+TEST_F(UnattendedRun, LogsEachRunAndNeverFailsOverIt) {
+    platform.AddFolder(L"C:\\Logs");
+    CapturedOutput output;
+    EXPECT_EQ(RunUnattended(platform, {L"/undo", L"/force", L"-LOG", L"C:\\Logs\\t.log"}, output), 2);
+    EXPECT_EQ(RunUnattended(platform, {L"/patch", L"/log", L"C:\\None\\t.log"}, output), 3);
+    EXPECT_EQ(RunUnattended(platform, {L"/patch", L"/log", L"/force"}, output), 2);
+    EXPECT_EQ(platform.Bytes(L"C:\\Logs\\t.log"), "<time> exit 2: /folder and /force go with /patch only: undo "
+                                                 "knows only the browser's own folders.\r\n");
+    EXPECT_NE(output.written.find(L"/log needs a file after it.\r\n\r\nUsage: tarnwick.exe /patch"), std::wstring::npos);
+}
+
 }  // namespace
 }  // namespace tarnwick::testing

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The package's rows, then under Wine's msiexec (own rig and prefix) each case's exit code, what it leaves and logs.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd) build=$(cd "${1:?build folder}" && pwd)
+rig=$build/rig-msi rigsh=$top/tests/rig/wine-rig.sh make_msi=$top/installer/build-msi.sh exe=$build/windows/tarnwick.exe
+rm -rf "$rig/prefix" && "$rigsh" start "$rig" >/dev/null || exit 1
+trap '"$rigsh" stop "$rig"' EXIT; failed=0 seen=0
+check() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; failed=1; fi; }
+rows() { msiinfo export "$1" "$2" | tail -n +4 | tr -d '\r' | sed 's/\t*$//'; }
+prop() { rows "$1" Property | awk -F'\t' -v p="$2" '$1 == p { print $2 }'; }
+# What Wine cannot show (it rolls back no uninstall, and runs the old undo on an upgrade) is in the rows.
+L='/log "[WindowsFolder]Logs\tarnwick.log"' x64=$build/windows/tarnwick.msi x86=$build/windows-x86/tarnwick.msi
+while IFS=$'\t' read -r table row; do for msi in "$x64" "$x86"; do
+    check "$table row in ${msi#$build/}: ${row//$'\t'/ | }" 'rows "$msi" $table | grep -qxF -- "$row"'; done; done <<ROWS
+CustomAction	Patch	3090	tarnwick.exe	/patch [FORCESWITCH] $L
+CustomAction	Undo	3090	tarnwick.exe	/undo $L
+CustomAction	PatchRollback	3330	RollbackExe	/undo $L
+CustomAction	UndoRollback	3330	RollbackExe	/patch [FORCESWITCH] $L
+InstallExecuteSequence	RemoveExistingProducts		1501
+InstallExecuteSequence	UndoRollback	REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE AND (MARKERFOUND OR (VersionNT64 AND X86MARKERFOUND))	3498
+InstallExecuteSequence	Undo	REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE	3499
+InstallExecuteSequence	PatchRollback	(NOT Installed OR REINSTALL) AND NOT MARKERFOUND AND NOT (VersionNT64 AND X86MARKERFOUND)	4001
+InstallExecuteSequence	Patch	NOT Installed OR REINSTALL	4002
+LaunchCondition	Installed OR PROFILEFOUND OR (VersionNT64 AND X86PROFILEFOUND)	Tarnwick finds no browser to apply its tweak to: there is no C:\Program Files\Mozilla Firefox\defaults\profile and no C:\Program Files (x86)\Mozilla Firefox\defaults\profile. Install Firefox first.
+DrLocator	X86Profile		C:\Program Files (x86)\Mozilla Firefox\defaults\profile	0
+Property	SecureCustomProperties	FORCE;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED
+ROWS
+check "x64 64-bit, x86 not" '[[ $(rows "$x64" Component | cut -f4)$(rows "$x86" Component | cut -f4) == 2560 ]]'
+c=$rig/prefix/drive_c fox="$rig/prefix/drive_c/Program Files/Mozilla Firefox" log=$rig/prefix/drive_c/windows/logs/tarnwick.log
+mkdir -p "$c/pkg" && "$make_msi" 1.0.0 x64 "$exe" "$c/pkg/again.msi" && "$make_msi" 1.0.1 x64 "$exe" "$c/pkg/v2.msi"
+code() { msiinfo suminfo "$1" | sed -n 's/^Revision number (UUID): //p'; prop "$1" ProductCode; }; check "codes: the same on a rebuild, new for another version or image" '[[ $(code "$c/pkg/again.msi") == $(code "$x64") &&
+    $(code "$c/pkg/v2.msi" | sort -u) != *"$(code "$x64" | sort -u)"* && $(prop "$x86" ProductCode) != $(prop "$x64" ProductCode) ]]'
+# A step after the patch that fails, as any later step can.
+cp "$x64" "$c/pkg/v1.msi" && cp "$x64" "$c/pkg/failing.msi" && msibuild "$c/pkg/failing.msi" \
+    -q "INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('FailLater', 3090, 'tarnwick.exe', '/undo /force $L')" \
+    -q "INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('FailLater', 'NOT Installed', 4003)"
+wine() { "$rigsh" run "$rig" /usr/lib/wine/wine64 "$@" 2>/dev/null | tr -d '\r'; }
+browser() { rm -rf "$fox" && mkdir -p "$fox/defaults/profile" && printf 'original\r\n' >"$fox/defaults/profile/user.js" && cp "$build/windows/stand-ins/firefox-$1.exe" "$fox/firefox.exe"; }
+case_() { # case_ NAME 'MSIEXEC ARGUMENTS' EXIT 'LEFT' LISTED 'LOGGED': each log line as "exit first-word"
+    local got left="" logged want="$3|$4${4:+,}listed$5|$6"
+    got=$(wine cmd /c "start /wait msiexec $2 /qn & echo %ERRORLEVEL%" | tail -n 1)
+    [[ -d $fox/i386 ]] && left+=marker,; cmp -s "$fox/defaults/profile/user.js" <(printf 'original\r\n') && left+=original,
+    grep -qs pipelining "$fox/defaults/profile/user.js" && left+=payload,; [[ -f $fox/defaults/user.js.tarnwick-original ]] && left+=kept,
+    [[ -e "$c/Program Files/Tarnwick" ]] && left+=installed,; left+=listed$(wine uninstaller --list | grep -c Tarnwick)
+    logged=$(tr -d '\r' 2>/dev/null <"$log" | tail -n +$((seen + 1)) | sed -E 's/^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} exit ([0-9]+): ([^ ]+).*/\1 \2/' | paste -sd,)
+    seen=$(grep -c '' "$log" 2>/dev/null)
+    check "$1: exit $3, left $4,listed$5, logged '$6'" '[[ "$got|$left|$logged" == "$want" ]] || ! echo "  got $got|$left|$logged"'
+}
+case_ "no browser" '/i C:\pkg\v1.msi' 1603 '' 0 ''
+browser 133.0.3
+case_ "a browser too new, no FORCE" '/i C:\pkg\v1.msi' 1627 original 0 '4 Not,0 Not'
+case_ "install with FORCE" '/i C:\pkg\v1.msi FORCE=1' 0 marker,payload,kept,installed 1 '0 Patched:'
+case_ "upgrade, FORCE kept" '/i C:\pkg\v2.msi' 0 marker,payload,kept,installed 1 '0 Undone:,0 Patched:'
+case_ "uninstall" "/x $(prop "$c/pkg/v2.msi" ProductCode)" 0 original 0 '0 Undone:'
+check "uninstall: no registry left" '! wine reg query "HKLM\\Software\\Tarnwick" >/dev/null'
+browser 45.0.2
+case_ "a failure after the patch" '/i C:\pkg\failing.msi' 1627 original 0 '0 Patched:,2 /folder,0 Undone:'
+cp "$exe" "$c/pkg/tarnwick.exe" && wine 'C:\pkg\tarnwick.exe' /patch >/dev/null && seen=$(grep -c '' "$log")
+case_ "a failure over a tweak already there" '/i C:\pkg\failing.msi' 1627 marker,payload,kept 0 '0 Already,2 /folder'
+# Wine logs no launch condition's message: it shows it in a box, read here from its trace.
+rm -rf "$fox" && "$rigsh" run "$rig" env WINEDEBUG=+msgbox /usr/lib/wine/wine64 msiexec /i 'C:\pkg\v1.msi' /qb >"$c/pkg/box" 2>&1 &
+for _ in $(seq 1 60); do grep -qs MSGBOX_OnInit "$c/pkg/box" && break; sleep 0.5; done
+check "no browser: the launch condition's message" 'grep -q "MSGBOX_OnInit L\"Tarnwick finds no browser" "$c/pkg/box"'
+"$rigsh" run "$rig" wineserver -k; wait
+exit $failed
