@@ -33,18 +33,19 @@ NtFileRoutines& NtFiles() {
     static NtFileRoutines routines{
         NtRoutine<decltype(&::NtCreateFile)>("NtCreateFile"),
         NtRoutine<decltype(&::NtSetInformationFile)>("NtSetInformationFile"),
-        NtRoutine<decltype(&::RtlNtStatusToDosError)>("RtlNtStatusToDosError")};
+        NtRoutine<decltype(&::RtlNtStatusToDosError)>("RtlNtStatusToDosError"),
+        NtRoutine<decltype(&::NtQueryObject)>("NtQueryObject")};
     return routines;
 }
 
-NTSTATUS OpenRelative(HANDLE folder, const std::wstring& name, const RelativeOpen& how,
-                      UniqueFile& opened) {
+namespace {
+
+NTSTATUS Open(HANDLE root, const std::wstring& name, const RelativeOpen& how, UniqueFile& opened) {
     opened.reset();
-    if (!IsSingleName(name)) return NtStatus::NameInvalid;
     if (!NtFiles().createFile) return NtStatus::NotImplemented;
     UNICODE_STRING counted = Counted(name);
     OBJECT_ATTRIBUTES attributes{};
-    InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, folder, how.security);
+    InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, root, how.security);
     IO_STATUS_BLOCK io{};
     HANDLE handle = nullptr;
     const NTSTATUS status = NtFiles().createFile(
@@ -52,6 +53,19 @@ NTSTATUS OpenRelative(HANDLE folder, const std::wstring& name, const RelativeOpe
         how.disposition, how.options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (NT_SUCCESS(status)) opened.reset(handle);
     return status;
+}
+
+}  // namespace
+
+NTSTATUS OpenRelative(HANDLE folder, const std::wstring& name, const RelativeOpen& how,
+                      UniqueFile& opened) {
+    opened.reset();
+    if (!IsSingleName(name)) return NtStatus::NameInvalid;
+    return Open(folder, name, how, opened);
+}
+
+NTSTATUS OpenNtPath(const std::wstring& path, const RelativeOpen& how, UniqueFile& opened) {
+    return Open(nullptr, path, how, opened);
 }
 
 NTSTATUS RenameRelative(HANDLE file, HANDLE folder, const std::wstring& name, bool replace) {

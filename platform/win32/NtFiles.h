@@ -32,6 +32,7 @@ struct NtFileRoutines {
     decltype(&::NtCreateFile) createFile = nullptr;
     decltype(&::NtSetInformationFile) setInformation = nullptr;
     decltype(&::RtlNtStatusToDosError) statusToError = nullptr;
+    decltype(&::NtQueryObject) queryObject = nullptr;
 };
 
 // The routines, looked up once. A test may stand in for one of them, to
@@ -52,6 +53,8 @@ struct RelativeOpen {
 // a stream or a name that climbs out is refused before anything is asked.
 NTSTATUS OpenRelative(HANDLE folder, const std::wstring& name, const RelativeOpen& how,
                       UniqueFile& opened);
+// The same for a whole NT path (\??\C:\..., \Device\...).
+NTSTATUS OpenNtPath(const std::wstring& path, const RelativeOpen& how, UniqueFile& opened);
 // Renames the file open on `file` to `name` in the folder open on `folder`.
 NTSTATUS RenameRelative(HANDLE file, HANDLE folder, const std::wstring& name, bool replace);
 // Marks the file or folder open on `handle` to go when it is closed.

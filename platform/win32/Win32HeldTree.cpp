@@ -33,37 +33,31 @@ HandleInfo InfoOf(HANDLE handle, const std::wstring& path) {
             static_cast<FileId>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
 }
 
-// The path of what a handle is open on, as the file system names it.
-std::optional<std::wstring> FinalPath(HANDLE handle, DWORD volumeName) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer.data(),
-                                                         static_cast<DWORD>(buffer.size()),
-                                                         FILE_NAME_NORMALIZED | volumeName);
-        if (length == 0) return std::nullopt;
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(length);  // too small: the length asked for counts the NUL
-    }
+// The name the system keeps for what a handle is open on, at any length
+// (Wine's GetFinalPathNameByHandleW stops at MAX_PATH).
+std::wstring NameOf(HANDLE handle, const std::wstring& path) {
+    // Room for the longest counted name.
+    std::vector<LONGLONG> buffer((sizeof(OBJECT_NAME_INFORMATION) + 0x10000) / sizeof(LONGLONG));
+    const auto* info = reinterpret_cast<const OBJECT_NAME_INFORMATION*>(buffer.data());
+    const NTSTATUS status =
+        NtFiles().queryObject
+            ? NtFiles().queryObject(handle, ObjectNameInformation, buffer.data(),
+                                    static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)), nullptr)
+            : NtStatus::NotImplemented;
+    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
+    return std::wstring(info->Name.Buffer, info->Name.Length / sizeof(wchar_t));
 }
 
 // Whether `handle` is on what has `name` in the folder open on `folder`, and
-// not on something a link at the name led to. Both paths come from handles:
+// not on something a link at the name led to. Both names come from handles:
 // this is a check of what was opened, never a way to open anything.
 bool IsAtItsName(HANDLE handle, HANDLE folder, const std::wstring& name, const std::wstring& path) {
-    for (const DWORD volumeName : {VOLUME_NAME_DOS, VOLUME_NAME_NT}) {
-        const auto opened = FinalPath(handle, volumeName);
-        auto expected = FinalPath(folder, volumeName);
-        if (!opened || !expected) continue;
-        if (expected->empty() || expected->back() != L'\\') *expected += L'\\';
-        *expected += name;
-        return ::CompareStringOrdinal(opened->c_str(), static_cast<int>(opened->size()),
-                                      expected->c_str(), static_cast<int>(expected->size()),
-                                      TRUE) == CSTR_EQUAL;
-    }
-    throw LastErrorFailure(path);
+    const std::wstring opened = NameOf(handle, path);
+    std::wstring expected = NameOf(folder, path);
+    if (expected.empty() || expected.back() != L'\\') expected += L'\\';
+    expected += name;
+    return ::CompareStringOrdinal(opened.c_str(), static_cast<int>(opened.size()), expected.c_str(),
+                                  static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
 }
 
 // Opens what is there, raising what stops it; an empty handle when nothing is.
@@ -311,32 +305,57 @@ std::vector<FolderEntry> ListFolder(HANDLE folder, const std::wstring& path) {
 // once to name it, so a link re-pointed in between leaves a handle on one
 // folder named after another, and everything later done by that name
 // (renames, deletes on close) would reach the other.
-bool IsNamedAsItself(HANDLE folder, FileId id) {
-    const auto name = FinalPath(folder, VOLUME_NAME_DOS);
-    if (!name) return false;
-    const UniqueFile again(::CreateFileW(name->c_str(), FILE_READ_ATTRIBUTES,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info{};
-    return again && ::GetFileInformationByHandle(again.get(), &info) &&
-           (static_cast<FileId>(info.nFileIndexHigh) << 32 | info.nFileIndexLow) == id;
+bool IsNamedAsItself(HANDLE folder, FileId id, const std::wstring& path) {
+    UniqueFile again;
+    const NTSTATUS status = OpenNtPath(
+        NameOf(folder, path), {FILE_READ_ATTRIBUTES, ShareAll, FILE_OPEN, FILE_OPEN_FOR_BACKUP_INTENT},
+        again);
+    if (IsAbsent(status)) return false;
+    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
+    return InfoOf(again.get(), path).id == id;
+}
+
+// The NT path of a drive or network path, read by Windows' own rules first
+// ("/" for "\\", "." and "..", trailing dots and spaces): it opens at any
+// length, whatever the system's long-path setting.
+std::wstring NtPathOf(const std::wstring& path) {
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    // The full path goes at 6, after room for "\\??\\UNC" less the share's first "\\".
+    std::wstring nt(size + 6, L'\\');
+    const DWORD length = size ? ::GetFullPathNameW(path.c_str(), size, &nt[6], nullptr) : 0;
+    if (length == 0 || length >= size) throw LastErrorFailure(path);
+    const wchar_t* full = &nt[6];
+    size_t from = 2;  // "\\??\\C:\\..."
+    if (length > 2 && full[0] == L'\\' && full[1] == L'\\' && full[2] != L'?' && full[2] != L'.') {
+        from = 0;  // "\\??\\UNC\\server\\share\\..."
+        nt[4] = L'U';
+        nt[5] = L'N';
+        nt[6] = L'C';
+    } else if (length < 3 || full[1] != L':' || full[2] != L'\\') {
+        // A device's name (NUL, COM1), or no drive or share.
+        throw ErrorFailure(ERROR_BAD_PATHNAME, path);
+    }
+    nt[from + 1] = nt[from + 2] = L'?';
+    return std::wstring(nt.c_str() + from, 6 - from + length);
 }
 
 // Following a link there: the browser's folder may be a relocated one.
 // From here on, the path is not opened again.
 std::unique_ptr<HeldFolder> HoldFolderAt(const std::wstring& path) {
+    const std::wstring ntPath = NtPathOf(path);
     constexpr int Attempts = 10;
     for (int attempt = 1;; ++attempt) {
-        UniqueFile handle(::CreateFileW(path.c_str(), HoldAccess | SYNCHRONIZE, ShareHeld, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!handle) {
-            const DWORD error = ::GetLastError();
-            if (MeansAbsent(error)) return nullptr;
-            throw ErrorFailure(error, path);
+        UniqueFile handle;
+        const NTSTATUS status =
+            OpenNtPath(ntPath, {HoldAccess, ShareHeld, FILE_OPEN, FILE_OPEN_FOR_BACKUP_INTENT}, handle);
+        if (!NT_SUCCESS(status)) {
+            Failure failure = StatusFailure(status, path);
+            if (MeansAbsent(static_cast<DWORD>(failure.Code()))) return nullptr;
+            throw failure;
         }
         const HandleInfo info = InfoOf(handle.get(), path);
         const bool isFolder = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (!isFolder || IsNamedAsItself(handle.get(), info.id))
+        if (!isFolder || IsNamedAsItself(handle.get(), info.id, path))
             return std::make_unique<Win32HeldFolder>(
                 std::move(handle), PathFacts{true, isFolder, false, 0, info.id}, path);
         if (attempt == Attempts)

@@ -181,6 +181,30 @@ TEST_F(FolderLink, RePointedDuringRunsLeavesEachTreeUntouchedOrPatchedWithItsOwn
     EXPECT_GE(patchedRuns, Runs / 2);
 }
 
+// ---- a browser's folder deeper than MAX_PATH ----
+
+TEST(LongFolder, PastMaxPathIsPatchedByFolder) {
+    ASSERT_NO_FATAL_FAILURE(ClearBrowsers());
+    ASSERT_NO_FATAL_FAILURE(RemoveBrowser());
+    // Made one level at a time by its \\?\ form: the shell's helpers stop at MAX_PATH.
+    std::wstring folder = Browsers;
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    for (wchar_t letter = L'a'; letter < L'g'; ++letter) {
+        folder += L"\\" + std::wstring(48, letter);
+        ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr));
+    }
+    ASSERT_GT(folder.size(), 260u);
+    for (const wchar_t* below : {L"\\defaults", L"\\defaults\\profile"})
+        ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + folder + below).c_str(), nullptr));
+    const SwitchedRun run = RunSwitched(L"/patch /folder \"" + folder + L"\"");
+    std::cout << "[ note     ] exit " << (run.exitCode ? static_cast<long>(*run.exitCode) : -1L) << ": "
+              << run.output;
+    EXPECT_EQ(run.exitCode, std::optional<DWORD>(0));
+    EXPECT_EQ(ReadBytes(L"\\\\?\\" + folder + L"\\defaults\\profile\\user.js"),
+              std::optional<std::string>(PayloadFile));
+    RemoveTree(L"\\\\?\\" + Browsers);
+}
+
 // ---- the name of the lock earlier versions took ----
 
 struct OldLockCase {

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <shellapi.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <functional>
@@ -27,13 +25,21 @@ void Write(const std::wstring& path, const std::string& bytes) {
     ::CloseHandle(file);
 }
 
+// By the \\?\ form, which reaches past MAX_PATH, never through a link. (Wine's
+// SHFileOperationW, given a tree deeper than MAX_PATH, removed files of the
+// current folder instead.)
 void Clear(const std::wstring& path) {
-    SHFILEOPSTRUCTW operation{};
-    std::wstring from = path + L'\0';
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_NO_UI;
-    ::SHFileOperationW(&operation);
+    const std::wstring at = path.rfind(L"\\\\?\\", 0) == 0 ? path : L"\\\\?\\" + path;
+    const DWORD attributes = ::GetFileAttributesW(at.c_str());
+    ::SetFileAttributesW(at.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (::DeleteFileW(at.c_str()) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
+    WIN32_FIND_DATAW entry{};
+    HANDLE find = ::FindFirstFileW((at + L"\\*").c_str(), &entry);
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(find, &entry))
+        if (std::wstring(entry.cFileName) != L"." && std::wstring(entry.cFileName) != L"..")
+            Clear(at + L"\\" + entry.cFileName);
+    if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+    ::RemoveDirectoryW(at.c_str());
 }
 
 class Win32Files : public ::testing::Test {
@@ -88,6 +94,26 @@ TEST_F(Win32Files, DeleteFolderRemovesATreeButNotPastAReadOnlyFile) {
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.Code(), ERROR_PATH_NOT_FOUND);
     }
+}
+
+// Deeper than MAX_PATH, as Windows' path rules read it, and changed through it.
+TEST_F(Win32Files, AFolderPastMaxPathIsHeldAsItselfAndChangedThroughIt) {
+    std::wstring deep = Root;
+    while (deep.size() <= MAX_PATH) {
+        deep += L"\\" + std::wstring(40, L'x');
+        ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
+    }
+    const auto held = platform.HoldFolder(deep + L"\\");
+    ASSERT_TRUE(held);
+    auto file = held->CreateNewFile(L"tarnwick-1.tmp");
+    file->Write("new");
+    file->Commit(*held, L"user.js", false);
+    EXPECT_EQ(held->OpenFile(L"user.js")->ReadAll(), "new");
+    EXPECT_FALSE(held->Inspect(L"user.js").link);
+    const std::wstring spelled = deep.substr(0, Root.size()) + L"/" + deep.substr(Root.size() + 1, 40) +
+                                 L"\\.\\..\\" + deep.substr(Root.size() + 1) + L"\\. ";
+    EXPECT_EQ(platform.HoldFolder(spelled)->Facts().id, held->Facts().id);
+    EXPECT_THROW(platform.HoldFolder(Root + L"\\NUL"), Failure) << "a device is no folder";
 }
 
 TEST_F(Win32Files, ANewFileIsNeverOneThatWasThereAndLeavesNothingUntilCommitted) {
