@@ -48,11 +48,16 @@ NTSTATUS Open(HANDLE root, const std::wstring& name, const RelativeOpen& how, Un
     InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, root, how.security);
     IO_STATUS_BLOCK io{};
     HANDLE handle = nullptr;
+    // Waiting for an oplock's holder to let go could take for ever.
     const NTSTATUS status = NtFiles().createFile(
         &handle, how.access | SYNCHRONIZE, &attributes, &io, nullptr, how.attributes, how.share,
-        how.disposition, how.options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    if (NT_SUCCESS(status)) opened.reset(handle);
-    return status;
+        how.disposition, how.options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_COMPLETE_IF_OPLOCKED,
+        nullptr, 0);
+    if (!NT_SUCCESS(status)) return status;
+    opened.reset(handle);
+    if (status != NtStatus::OplockBreakInProgress) return status;
+    opened.reset();
+    return NtStatus::FileBusy;
 }
 
 }  // namespace
@@ -96,7 +101,9 @@ bool IsAbsent(NTSTATUS status) {
 }
 
 Failure StatusFailure(NTSTATUS status, const std::wstring& what) {
-    const ULONG error = NtFiles().statusToError ? NtFiles().statusToError(status) : ERROR_INVALID_FUNCTION;
+    const ULONG error = status == NtStatus::FileBusy ? static_cast<ULONG>(FailureCode::FileBusy)
+                        : NtFiles().statusToError ? NtFiles().statusToError(status)
+                                                  : ERROR_INVALID_FUNCTION;
     return ErrorFailure(error, what);
 }
 

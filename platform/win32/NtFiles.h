@@ -18,6 +18,10 @@ namespace tarnwick::win32 {
 
 // The few native status values the program tells apart.
 namespace NtStatus {
+// A success to NT_SUCCESS: the open completed while an oplock break is under way.
+constexpr NTSTATUS OplockBreakInProgress = static_cast<NTSTATUS>(0x00000108);
+// The program's own (the customer bit): such an open, closed again.
+constexpr NTSTATUS FileBusy = static_cast<NTSTATUS>(0xE0000108);
 constexpr NTSTATUS NotImplemented = static_cast<NTSTATUS>(0xC0000002);
 constexpr NTSTATUS NameInvalid = static_cast<NTSTATUS>(0xC0000033);
 constexpr NTSTATUS NameNotFound = static_cast<NTSTATUS>(0xC0000034);
@@ -51,6 +55,8 @@ struct RelativeOpen {
 
 // Opens `name` in the folder open on `folder`. A name is one name: a path,
 // a stream or a name that climbs out is refused before anything is asked.
+// Every open completes at once when another program holds an oplock on the
+// file; one that a break is under way for is closed and answers FileBusy.
 NTSTATUS OpenRelative(HANDLE folder, const std::wstring& name, const RelativeOpen& how,
                       UniqueFile& opened);
 // The same for a whole NT path (\??\C:\..., \Device\...).

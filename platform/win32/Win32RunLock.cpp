@@ -52,8 +52,11 @@ std::unique_ptr<RunLock> TryLockRunIn(HANDLE folder, const std::wstring& path) {
          FILE_NON_DIRECTORY_FILE | FILE_DELETE_ON_CLOSE | FILE_OPEN_REPARSE_POINT,
          FILE_ATTRIBUTE_NORMAL, descriptor},
         file);
-    // Held by another run, or going as that run lets go of it.
-    if (status == NtStatus::SharingViolation || status == NtStatus::DeletePending) return nullptr;
+    // Held by another run, or going as that run lets go of it, or by a
+    // program that holds an oplock on it.
+    if (status == NtStatus::SharingViolation || status == NtStatus::DeletePending ||
+        status == NtStatus::FileBusy)
+        return nullptr;
     if (!NT_SUCCESS(status)) throw StatusFailure(status, Below(path, RunLockName));
     return std::make_unique<Win32RunLock>(std::move(file));
 }

@@ -294,6 +294,52 @@ TEST_F(Win32Files, AFailedOperationThroughAHeldFolderIsNotDoneByNameInstead) {
     }
 }
 
+// Windows' answer while another program is asked to let go of its oplock:
+// the open succeeded, and its handle must be closed again.
+constexpr NTSTATUS OplockBreakInProgress = 0x00000108;
+decltype(&::NtCreateFile) realCreate = nullptr;
+NTSTATUS NTAPI BreakingCreate(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                              PIO_STATUS_BLOCK io, PLARGE_INTEGER size, ULONG fileAttributes, ULONG share,
+                              ULONG disposition, ULONG options, PVOID ea, ULONG eaLength) {
+    const NTSTATUS status = realCreate(handle, access, attributes, io, size, fileAttributes, share,
+                                       disposition, options, ea, eaLength);
+    return NT_SUCCESS(status) ? OplockBreakInProgress : status;
+}
+
+TEST_F(Win32Files, AFileAnotherProgramHoldsAnOplockOnIsBusyAndLetGo) {
+    ::CreateDirectoryW((Root + L"\\tree").c_str(), nullptr);
+    Write(Root + L"\\tree\\user.js", "mine");
+    const auto root = platform.HoldFolder(Root + L"\\tree");
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"hold", [&] { platform.HoldFolder(Root + L"\\tree"); }},
+        {"open", [&] { root->OpenFile(L"user.js"); }},
+        {"read", [&] { root->ReadFile(L"user.js", 100); }},
+        {"lock", [&] { EXPECT_EQ(root->TryLockRun(), nullptr) << "a busy lock counts as held"; }},
+    };
+    for (const auto& [name, act] : cases) {
+        DWORD handlesBefore = 0, handlesAfter = 0;
+        ASSERT_TRUE(::GetProcessHandleCount(::GetCurrentProcess(), &handlesBefore));
+        NtFileRoutines& nt = NtFiles();
+        realCreate = nt.createFile;
+        nt.createFile = &BreakingCreate;
+        long code = 0;
+        std::wstring text;
+        try {
+            act();
+        } catch (const Failure& failure) {
+            code = failure.Code();
+            text = failure.Description();
+        }
+        nt.createFile = realCreate;
+        ::GetProcessHandleCount(::GetCurrentProcess(), &handlesAfter);
+        EXPECT_EQ(handlesAfter, handlesBefore) << name << ": a handle was left open";
+        if (std::string(name) == "lock") continue;
+        EXPECT_EQ(code, FailureCode::FileBusy) << name;
+        EXPECT_NE(text.find(L"Another program is using"), std::wstring::npos) << name;
+        EXPECT_NE(text.find(Root + L"\\tree"), std::wstring::npos) << name;
+    }
+}
+
 TEST_F(Win32Files, TheRunLockKeepsASecondRunOutOfTheSameFolderHoweverItIsSpelled) {
     const auto first = platform.HoldFolder(Root);
     const auto second = platform.HoldFolder(L"c:\\TARNWICK-PLATFORM-TEST\\");
