@@ -3,6 +3,7 @@
 #include "platform/ReparseTags.h"
 #include "platform/win32/Errors.h"
 #include "platform/win32/NtFiles.h"
+#include "platform/win32/Win32Watchdog.h"
 
 namespace tarnwick::win32 {
 
@@ -64,7 +65,7 @@ bool IsAtItsName(HANDLE handle, HANDLE folder, const std::wstring& name, const s
 UniqueFile Open(HANDLE folder, const std::wstring& path, const std::wstring& name,
                 const RelativeOpen& how) {
     UniqueFile handle;
-    const NTSTATUS status = OpenRelative(folder, name, how, handle);
+    const NTSTATUS status = OpenAt(folder, path, name, how, handle);
     if (IsAbsent(status)) return UniqueFile();
     // A folder where a file was asked for: the file cannot be had.
     if (status == NtStatus::IsADirectory) throw ErrorFailure(ERROR_ACCESS_DENIED, path);
@@ -74,6 +75,7 @@ UniqueFile Open(HANDLE folder, const std::wstring& path, const std::wstring& nam
 
 // The whole file from its start; nullopt when it is larger than `limit`.
 std::optional<std::string> ReadWhole(HANDLE file, const std::wstring& path, size_t limit) {
+    const StepAt step(path);
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(file, &size)) throw LastErrorFailure(path);
     if (static_cast<unsigned long long>(size.QuadPart) > limit) return std::nullopt;
@@ -95,8 +97,7 @@ std::optional<std::string> ReadWhole(HANDLE file, const std::wstring& path, size
 
 // Windows refuses to rename onto a read-only file; some file systems, and
 // Wine, would not. The file's owner meant it to stay.
-void RequireWritableTarget(HeldFolder& folder, const std::wstring& name) {
-    const std::wstring path = Below(PathOf(folder), name);
+void RequireWritableTarget(HeldFolder& folder, const std::wstring& name, const std::wstring& path) {
     const UniqueFile target = Open(HandleOf(folder), path, name,
                                    {FILE_READ_ATTRIBUTES, ShareAll, FILE_OPEN, FILE_OPEN_REPARSE_POINT});
     if (target && (InfoOf(target.get(), path).attributes & FILE_ATTRIBUTE_READONLY))
@@ -106,16 +107,17 @@ void RequireWritableTarget(HeldFolder& folder, const std::wstring& name) {
 // Renames the file open on `file` to `name` in `folder`, then closes it.
 // Refused, it stays open where it was: there is no second way by name.
 void RenameAndClose(UniqueFile& file, HeldFolder& folder, const std::wstring& name, bool replace) {
-    if (replace) RequireWritableTarget(folder, name);
+    const std::wstring path = Below(PathOf(folder), name);
+    const StepAt step(path);
+    if (replace) RequireWritableTarget(folder, name, path);
     const NTSTATUS status = RenameRelative(file.get(), HandleOf(folder), name, replace);
-    if (!NT_SUCCESS(status)) throw StatusFailure(status, Below(PathOf(folder), name));
+    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
     file.reset();
 }
 
-void DeleteAndClose(UniqueFile& file, const std::wstring& path) {
-    const NTSTATUS status = DeleteByHandle(file.get());
-    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
-    file.reset();
+NTSTATUS DeleteAt(HANDLE handle, const std::wstring& path) {
+    const StepAt step(path);
+    return DeleteByHandle(handle);
 }
 
 class Win32HeldFolder final : public HeldFolder {
@@ -145,13 +147,14 @@ public:
     }
     std::unique_ptr<TemporaryFile> CreateNewFile(const std::wstring& name) override;
     void CreateFolder(const std::wstring& name) override {
+        const std::wstring path = Below(path_, name);
         UniqueFile folder;
         const NTSTATUS status =
-            OpenRelative(handle_.get(), name,
+            OpenAt(handle_.get(), path, name,
                          {FILE_LIST_DIRECTORY, ShareHeld, FILE_CREATE,
                           FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT},
                          folder);
-        if (!NT_SUCCESS(status)) throw StatusFailure(status, Below(path_, name));
+        if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
     }
     std::vector<FolderEntry> Entries() override { return ListFolder(handle_.get(), path_); }
     std::unique_ptr<RunLock> TryLockRun() override { return TryLockRunIn(handle_.get(), path_); }
@@ -189,9 +192,10 @@ public:
         : path_(std::move(path)), file_(std::move(file)) {}
     ~Win32TemporaryFile() override {
         // A run that cannot remove it now leaves it to the next run's sweep.
-        if (file_) DeleteByHandle(file_.get());
+        if (file_) DeleteAt(file_.get(), path_);
     }
     void Write(const std::string& bytes) override {
+        const StepAt step(path_);
         size_t done = 0;
         while (done < bytes.size()) {
             DWORD wrote = 0;
@@ -202,7 +206,10 @@ public:
         }
     }
     void Commit(HeldFolder& folder, const std::wstring& name, bool replaceExisting) override {
-        if (!::FlushFileBuffers(file_.get())) throw LastErrorFailure(path_);
+        {
+            const StepAt step(path_);
+            if (!::FlushFileBuffers(file_.get())) throw LastErrorFailure(path_);
+        }
         RenameAndClose(file_, folder, name, replaceExisting);
     }
 
@@ -225,17 +232,29 @@ std::unique_ptr<ExistingFile> Win32HeldFolder::OpenFile(const std::wstring& name
 // Made at exactly that name: anything there already, a link included,
 // makes it fail. Nobody else may open it while it is written.
 std::unique_ptr<TemporaryFile> Win32HeldFolder::CreateNewFile(const std::wstring& name) {
+    const std::wstring path = Below(path_, name);
     UniqueFile file;
-    const NTSTATUS status = OpenRelative(handle_.get(), name,
+    const NTSTATUS status = OpenAt(handle_.get(), path, name,
                                          {GENERIC_WRITE | DELETE, 0, FILE_CREATE,
                                           FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT},
                                          file);
-    const std::wstring path = Below(path_, name);
     if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
     return std::make_unique<Win32TemporaryFile>(path, std::move(file));
 }
 
 }  // namespace
+
+NTSTATUS OpenAt(HANDLE folder, const std::wstring& path, const std::wstring& name,
+                const RelativeOpen& how, UniqueFile& opened) {
+    const StepAt step(path);
+    return OpenRelative(folder, name, how, opened);
+}
+
+void DeleteAndClose(UniqueFile& file, const std::wstring& path) {
+    const NTSTATUS status = DeleteAt(file.get(), path);
+    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
+    file.reset();
+}
 
 std::wstring Below(const std::wstring& path, const std::wstring& name) {
     return path.empty() || path.back() == L'\\' ? path + name : path + L'\\' + name;
@@ -279,6 +298,7 @@ std::optional<OpenedEntry> OpenEntry(HANDLE folder, const std::wstring& folderPa
 }
 
 std::vector<FolderEntry> ListFolder(HANDLE folder, const std::wstring& path) {
+    const StepAt step(path);
     std::vector<FolderEntry> entries;
     std::vector<LONGLONG> buffer(8 * 1024);  // 64 KB, aligned for the records
     auto* bytes = reinterpret_cast<unsigned char*>(buffer.data());
@@ -342,6 +362,7 @@ std::wstring NtPathOf(const std::wstring& path) {
 // Following a link there: the browser's folder may be a relocated one.
 // From here on, the path is not opened again.
 std::unique_ptr<HeldFolder> HoldFolderAt(const std::wstring& path) {
+    const StepAt step(path);
     const std::wstring ntPath = NtPathOf(path);
     constexpr int Attempts = 10;
     for (int attempt = 1;; ++attempt) {

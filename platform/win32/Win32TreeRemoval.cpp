@@ -46,9 +46,7 @@ void Remove(OpenedEntry& entry, const std::wstring& path, bool force, bool remov
         RemoveContent(entry.handle.get(), path, force, remove);
     if (!remove) return;
     ClearReadOnly(entry, path);
-    const NTSTATUS status = DeleteByHandle(entry.handle.get());
-    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
-    entry.handle.reset();  // it goes now
+    DeleteAndClose(entry.handle, path);  // it goes now
 }
 
 }  // namespace
