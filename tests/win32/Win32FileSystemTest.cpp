@@ -116,6 +116,27 @@ TEST_F(Win32Files, AFolderPastMaxPathIsHeldAsItselfAndChangedThroughIt) {
     EXPECT_THROW(platform.HoldFolder(Root + L"\\NUL"), Failure) << "a device is no folder";
 }
 
+// Made by the \\?\ form of its path: deeper than anything Windows' path limit lets through.
+TEST_F(Win32Files, DeleteFolderRemovesATreeThreeHundredDeepOrNothingOfIt) {
+    std::wstring deep = L"\\\\?\\" + Root + L"\\i386";
+    ASSERT_TRUE(::CreateDirectoryW(deep.c_str(), nullptr));
+    for (int level = 0; level < 300; ++level)
+        ASSERT_TRUE(::CreateDirectoryW((deep += L"\\d").c_str(), nullptr)) << level;
+    Write(deep + L"\\b.txt", "b");
+    ::SetFileAttributesW((deep + L"\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    const auto root = platform.HoldFolder(Root);
+    try {
+        files.DeleteFolder(*root, L"i386", false);
+        FAIL() << "a read-only file went";
+    } catch (const Failure& failure) {
+        EXPECT_NE(failure.Description().find(L"\\d\\d\\b.txt"), std::wstring::npos);
+    }
+    EXPECT_TRUE(files.FolderExists(Root + L"\\i386\\d\\d")) << "removed before it was refused";
+    ::SetFileAttributesW((deep + L"\\b.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    files.DeleteFolder(*root, L"i386", false);
+    EXPECT_FALSE(files.FolderExists(Root + L"\\i386"));
+}
+
 TEST_F(Win32Files, ANewFileIsNeverOneThatWasThereAndLeavesNothingUntilCommitted) {
     const auto root = platform.HoldFolder(Root);
     {
@@ -365,6 +386,7 @@ TEST(Win32Text, PathsCompareAsTheFileSystemDoes) {
                                    L"C:\\Program Files\\Mozilla Firefox"));
     EXPECT_EQ(platform.ToAnsi(L"ab\r\n"), "ab\r\n");
     EXPECT_EQ(platform.ToAnsi(L""), "");
+    EXPECT_TRUE(platform.HasX86ProgramFiles()) << "Wine's 64-bit loader runs 64-bit Windows";
 }
 
 }  // namespace
