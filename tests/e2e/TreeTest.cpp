@@ -181,8 +181,6 @@ TEST_F(FolderLink, RePointedDuringRunsLeavesEachTreeUntouchedOrPatchedWithItsOwn
     EXPECT_GE(patchedRuns, Runs / 2);
 }
 
-// ---- a browser's folder deeper than MAX_PATH ----
-
 TEST(LongFolder, PastMaxPathIsPatchedByFolder) {
     ASSERT_NO_FATAL_FAILURE(ClearBrowsers());
     ASSERT_NO_FATAL_FAILURE(RemoveBrowser());

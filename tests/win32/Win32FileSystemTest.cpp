@@ -222,14 +222,13 @@ NTSTATUS NTAPI RefusedCreate(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATU
 NTSTATUS NTAPI RefusedSet(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS) {
     return InvalidParameter;
 }
-// Windows' answer, a success to NT_SUCCESS, while an oplock break is under way.
 const auto realCreate = NtFiles().createFile;
 HANDLE busyHandle = nullptr;
 template <typename... Arguments>
 NTSTATUS NTAPI BusyCreate(PHANDLE handle, Arguments... arguments) {
     const NTSTATUS status = realCreate(handle, arguments...);
     busyHandle = *handle;
-    return NT_SUCCESS(status) ? 0x108 : status;  // STATUS_OPLOCK_BREAK_IN_PROGRESS
+    return NT_SUCCESS(status) ? 0x108 : status;  // Windows' STATUS_OPLOCK_BREAK_IN_PROGRESS, a success
 }
 
 TEST_F(Win32Files, AFailedOperationThroughAHeldFolderIsNotDoneByNameInstead) {
