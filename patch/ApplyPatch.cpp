@@ -36,7 +36,7 @@ Result PatchEngine::ApplyPatch() {
         std::unique_ptr<HeldFolder> browser;
         std::optional<Failure> failure;
         try {
-            browser = HoldBrowserFolder(BrowserFolder);
+            WhileBusy([&] { browser = HoldBrowserFolder(BrowserFolder); });
             if (!browser) failure = NoSuchFolder(BrowserFolder);
         } catch (const Failure& refused) {
             failure = refused;

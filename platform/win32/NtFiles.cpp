@@ -33,25 +33,44 @@ NtFileRoutines& NtFiles() {
     static NtFileRoutines routines{
         NtRoutine<decltype(&::NtCreateFile)>("NtCreateFile"),
         NtRoutine<decltype(&::NtSetInformationFile)>("NtSetInformationFile"),
-        NtRoutine<decltype(&::RtlNtStatusToDosError)>("RtlNtStatusToDosError")};
+        NtRoutine<decltype(&::RtlNtStatusToDosError)>("RtlNtStatusToDosError"),
+        NtRoutine<decltype(&::NtQueryObject)>("NtQueryObject")};
     return routines;
 }
+
+namespace {
+
+NTSTATUS Open(HANDLE root, const std::wstring& name, const RelativeOpen& how, UniqueFile& opened) {
+    opened.reset();
+    if (!NtFiles().createFile) return NtStatus::NotImplemented;
+    UNICODE_STRING counted = Counted(name);
+    OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, root, how.security);
+    IO_STATUS_BLOCK io{};
+    HANDLE handle = nullptr;
+    // Waiting for an oplock's holder to let go could take for ever.
+    const NTSTATUS status = NtFiles().createFile(
+        &handle, how.access | SYNCHRONIZE, &attributes, &io, nullptr, how.attributes, how.share,
+        how.disposition, how.options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_COMPLETE_IF_OPLOCKED,
+        nullptr, 0);
+    if (!NT_SUCCESS(status)) return status;
+    opened.reset(handle);
+    if (status != NtStatus::OplockBreakInProgress) return status;
+    opened.reset();
+    return NtStatus::FileBusy;
+}
+
+}  // namespace
 
 NTSTATUS OpenRelative(HANDLE folder, const std::wstring& name, const RelativeOpen& how,
                       UniqueFile& opened) {
     opened.reset();
     if (!IsSingleName(name)) return NtStatus::NameInvalid;
-    if (!NtFiles().createFile) return NtStatus::NotImplemented;
-    UNICODE_STRING counted = Counted(name);
-    OBJECT_ATTRIBUTES attributes{};
-    InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, folder, how.security);
-    IO_STATUS_BLOCK io{};
-    HANDLE handle = nullptr;
-    const NTSTATUS status = NtFiles().createFile(
-        &handle, how.access | SYNCHRONIZE, &attributes, &io, nullptr, how.attributes, how.share,
-        how.disposition, how.options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    if (NT_SUCCESS(status)) opened.reset(handle);
-    return status;
+    return Open(folder, name, how, opened);
+}
+
+NTSTATUS OpenNtPath(const std::wstring& path, const RelativeOpen& how, UniqueFile& opened) {
+    return Open(nullptr, path, how, opened);
 }
 
 NTSTATUS RenameRelative(HANDLE file, HANDLE folder, const std::wstring& name, bool replace) {
@@ -82,7 +101,9 @@ bool IsAbsent(NTSTATUS status) {
 }
 
 Failure StatusFailure(NTSTATUS status, const std::wstring& what) {
-    const ULONG error = NtFiles().statusToError ? NtFiles().statusToError(status) : ERROR_INVALID_FUNCTION;
+    const ULONG error = status == NtStatus::FileBusy ? static_cast<ULONG>(FailureCode::FileBusy)
+                        : NtFiles().statusToError ? NtFiles().statusToError(status)
+                                                  : ERROR_INVALID_FUNCTION;
     return ErrorFailure(error, what);
 }
 

@@ -18,6 +18,10 @@ namespace tarnwick::win32 {
 
 // The few native status values the program tells apart.
 namespace NtStatus {
+// A success to NT_SUCCESS: the open completed while an oplock break is under way.
+constexpr NTSTATUS OplockBreakInProgress = static_cast<NTSTATUS>(0x00000108);
+// The program's own (the customer bit): such an open, closed again.
+constexpr NTSTATUS FileBusy = static_cast<NTSTATUS>(0xE0000108);
 constexpr NTSTATUS NotImplemented = static_cast<NTSTATUS>(0xC0000002);
 constexpr NTSTATUS NameInvalid = static_cast<NTSTATUS>(0xC0000033);
 constexpr NTSTATUS NameNotFound = static_cast<NTSTATUS>(0xC0000034);
@@ -32,6 +36,7 @@ struct NtFileRoutines {
     decltype(&::NtCreateFile) createFile = nullptr;
     decltype(&::NtSetInformationFile) setInformation = nullptr;
     decltype(&::RtlNtStatusToDosError) statusToError = nullptr;
+    decltype(&::NtQueryObject) queryObject = nullptr;
 };
 
 // The routines, looked up once. A test may stand in for one of them, to
@@ -50,8 +55,12 @@ struct RelativeOpen {
 
 // Opens `name` in the folder open on `folder`. A name is one name: a path,
 // a stream or a name that climbs out is refused before anything is asked.
+// Every open completes at once when another program holds an oplock on the
+// file; one that a break is under way for is closed and answers FileBusy.
 NTSTATUS OpenRelative(HANDLE folder, const std::wstring& name, const RelativeOpen& how,
                       UniqueFile& opened);
+// The same for a whole NT path (\??\C:\..., \Device\...).
+NTSTATUS OpenNtPath(const std::wstring& path, const RelativeOpen& how, UniqueFile& opened);
 // Renames the file open on `file` to `name` in the folder open on `folder`.
 NTSTATUS RenameRelative(HANDLE file, HANDLE folder, const std::wstring& name, bool replace);
 // Marks the file or folder open on `handle` to go when it is closed.

@@ -3,6 +3,7 @@
 #include "platform/ReparseTags.h"
 #include "platform/win32/Errors.h"
 #include "platform/win32/NtFiles.h"
+#include "platform/win32/Win32Watchdog.h"
 
 namespace tarnwick::win32 {
 
@@ -33,44 +34,38 @@ HandleInfo InfoOf(HANDLE handle, const std::wstring& path) {
             static_cast<FileId>(info.nFileIndexHigh) << 32 | info.nFileIndexLow};
 }
 
-// The path of what a handle is open on, as the file system names it.
-std::optional<std::wstring> FinalPath(HANDLE handle, DWORD volumeName) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(handle, buffer.data(),
-                                                         static_cast<DWORD>(buffer.size()),
-                                                         FILE_NAME_NORMALIZED | volumeName);
-        if (length == 0) return std::nullopt;
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(length);  // too small: the length asked for counts the NUL
-    }
+// The name the system keeps for what a handle is open on, at any length
+// (Wine's GetFinalPathNameByHandleW stops at MAX_PATH).
+std::wstring NameOf(HANDLE handle, const std::wstring& path) {
+    // Room for the longest counted name.
+    std::vector<LONGLONG> buffer((sizeof(OBJECT_NAME_INFORMATION) + 0x10000) / sizeof(LONGLONG));
+    const auto* info = reinterpret_cast<const OBJECT_NAME_INFORMATION*>(buffer.data());
+    const NTSTATUS status =
+        NtFiles().queryObject
+            ? NtFiles().queryObject(handle, ObjectNameInformation, buffer.data(),
+                                    static_cast<ULONG>(buffer.size() * sizeof(LONGLONG)), nullptr)
+            : NtStatus::NotImplemented;
+    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
+    return std::wstring(info->Name.Buffer, info->Name.Length / sizeof(wchar_t));
 }
 
 // Whether `handle` is on what has `name` in the folder open on `folder`, and
-// not on something a link at the name led to. Both paths come from handles:
+// not on something a link at the name led to. Both names come from handles:
 // this is a check of what was opened, never a way to open anything.
 bool IsAtItsName(HANDLE handle, HANDLE folder, const std::wstring& name, const std::wstring& path) {
-    for (const DWORD volumeName : {VOLUME_NAME_DOS, VOLUME_NAME_NT}) {
-        const auto opened = FinalPath(handle, volumeName);
-        auto expected = FinalPath(folder, volumeName);
-        if (!opened || !expected) continue;
-        if (expected->empty() || expected->back() != L'\\') *expected += L'\\';
-        *expected += name;
-        return ::CompareStringOrdinal(opened->c_str(), static_cast<int>(opened->size()),
-                                      expected->c_str(), static_cast<int>(expected->size()),
-                                      TRUE) == CSTR_EQUAL;
-    }
-    throw LastErrorFailure(path);
+    const std::wstring opened = NameOf(handle, path);
+    std::wstring expected = NameOf(folder, path);
+    if (expected.empty() || expected.back() != L'\\') expected += L'\\';
+    expected += name;
+    return ::CompareStringOrdinal(opened.c_str(), static_cast<int>(opened.size()), expected.c_str(),
+                                  static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
 }
 
 // Opens what is there, raising what stops it; an empty handle when nothing is.
 UniqueFile Open(HANDLE folder, const std::wstring& path, const std::wstring& name,
                 const RelativeOpen& how) {
     UniqueFile handle;
-    const NTSTATUS status = OpenRelative(folder, name, how, handle);
+    const NTSTATUS status = OpenAt(folder, path, name, how, handle);
     if (IsAbsent(status)) return UniqueFile();
     // A folder where a file was asked for: the file cannot be had.
     if (status == NtStatus::IsADirectory) throw ErrorFailure(ERROR_ACCESS_DENIED, path);
@@ -80,6 +75,7 @@ UniqueFile Open(HANDLE folder, const std::wstring& path, const std::wstring& nam
 
 // The whole file from its start; nullopt when it is larger than `limit`.
 std::optional<std::string> ReadWhole(HANDLE file, const std::wstring& path, size_t limit) {
+    const StepAt step(path);
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(file, &size)) throw LastErrorFailure(path);
     if (static_cast<unsigned long long>(size.QuadPart) > limit) return std::nullopt;
@@ -101,8 +97,7 @@ std::optional<std::string> ReadWhole(HANDLE file, const std::wstring& path, size
 
 // Windows refuses to rename onto a read-only file; some file systems, and
 // Wine, would not. The file's owner meant it to stay.
-void RequireWritableTarget(HeldFolder& folder, const std::wstring& name) {
-    const std::wstring path = Below(PathOf(folder), name);
+void RequireWritableTarget(HeldFolder& folder, const std::wstring& name, const std::wstring& path) {
     const UniqueFile target = Open(HandleOf(folder), path, name,
                                    {FILE_READ_ATTRIBUTES, ShareAll, FILE_OPEN, FILE_OPEN_REPARSE_POINT});
     if (target && (InfoOf(target.get(), path).attributes & FILE_ATTRIBUTE_READONLY))
@@ -112,16 +107,17 @@ void RequireWritableTarget(HeldFolder& folder, const std::wstring& name) {
 // Renames the file open on `file` to `name` in `folder`, then closes it.
 // Refused, it stays open where it was: there is no second way by name.
 void RenameAndClose(UniqueFile& file, HeldFolder& folder, const std::wstring& name, bool replace) {
-    if (replace) RequireWritableTarget(folder, name);
+    const std::wstring path = Below(PathOf(folder), name);
+    const StepAt step(path);
+    if (replace) RequireWritableTarget(folder, name, path);
     const NTSTATUS status = RenameRelative(file.get(), HandleOf(folder), name, replace);
-    if (!NT_SUCCESS(status)) throw StatusFailure(status, Below(PathOf(folder), name));
+    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
     file.reset();
 }
 
-void DeleteAndClose(UniqueFile& file, const std::wstring& path) {
-    const NTSTATUS status = DeleteByHandle(file.get());
-    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
-    file.reset();
+NTSTATUS DeleteAt(HANDLE handle, const std::wstring& path) {
+    const StepAt step(path);
+    return DeleteByHandle(handle);
 }
 
 class Win32HeldFolder final : public HeldFolder {
@@ -151,13 +147,14 @@ public:
     }
     std::unique_ptr<TemporaryFile> CreateNewFile(const std::wstring& name) override;
     void CreateFolder(const std::wstring& name) override {
+        const std::wstring path = Below(path_, name);
         UniqueFile folder;
         const NTSTATUS status =
-            OpenRelative(handle_.get(), name,
+            OpenAt(handle_.get(), path, name,
                          {FILE_LIST_DIRECTORY, ShareHeld, FILE_CREATE,
                           FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT},
                          folder);
-        if (!NT_SUCCESS(status)) throw StatusFailure(status, Below(path_, name));
+        if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
     }
     std::vector<FolderEntry> Entries() override { return ListFolder(handle_.get(), path_); }
     std::unique_ptr<RunLock> TryLockRun() override { return TryLockRunIn(handle_.get(), path_); }
@@ -195,9 +192,10 @@ public:
         : path_(std::move(path)), file_(std::move(file)) {}
     ~Win32TemporaryFile() override {
         // A run that cannot remove it now leaves it to the next run's sweep.
-        if (file_) DeleteByHandle(file_.get());
+        if (file_) DeleteAt(file_.get(), path_);
     }
     void Write(const std::string& bytes) override {
+        const StepAt step(path_);
         size_t done = 0;
         while (done < bytes.size()) {
             DWORD wrote = 0;
@@ -208,7 +206,10 @@ public:
         }
     }
     void Commit(HeldFolder& folder, const std::wstring& name, bool replaceExisting) override {
-        if (!::FlushFileBuffers(file_.get())) throw LastErrorFailure(path_);
+        {
+            const StepAt step(path_);
+            if (!::FlushFileBuffers(file_.get())) throw LastErrorFailure(path_);
+        }
         RenameAndClose(file_, folder, name, replaceExisting);
     }
 
@@ -231,17 +232,29 @@ std::unique_ptr<ExistingFile> Win32HeldFolder::OpenFile(const std::wstring& name
 // Made at exactly that name: anything there already, a link included,
 // makes it fail. Nobody else may open it while it is written.
 std::unique_ptr<TemporaryFile> Win32HeldFolder::CreateNewFile(const std::wstring& name) {
+    const std::wstring path = Below(path_, name);
     UniqueFile file;
-    const NTSTATUS status = OpenRelative(handle_.get(), name,
+    const NTSTATUS status = OpenAt(handle_.get(), path, name,
                                          {GENERIC_WRITE | DELETE, 0, FILE_CREATE,
                                           FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT},
                                          file);
-    const std::wstring path = Below(path_, name);
     if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
     return std::make_unique<Win32TemporaryFile>(path, std::move(file));
 }
 
 }  // namespace
+
+NTSTATUS OpenAt(HANDLE folder, const std::wstring& path, const std::wstring& name,
+                const RelativeOpen& how, UniqueFile& opened) {
+    const StepAt step(path);
+    return OpenRelative(folder, name, how, opened);
+}
+
+void DeleteAndClose(UniqueFile& file, const std::wstring& path) {
+    const NTSTATUS status = DeleteAt(file.get(), path);
+    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
+    file.reset();
+}
 
 std::wstring Below(const std::wstring& path, const std::wstring& name) {
     return path.empty() || path.back() == L'\\' ? path + name : path + L'\\' + name;
@@ -285,6 +298,7 @@ std::optional<OpenedEntry> OpenEntry(HANDLE folder, const std::wstring& folderPa
 }
 
 std::vector<FolderEntry> ListFolder(HANDLE folder, const std::wstring& path) {
+    const StepAt step(path);
     std::vector<FolderEntry> entries;
     std::vector<LONGLONG> buffer(8 * 1024);  // 64 KB, aligned for the records
     auto* bytes = reinterpret_cast<unsigned char*>(buffer.data());
@@ -311,32 +325,58 @@ std::vector<FolderEntry> ListFolder(HANDLE folder, const std::wstring& path) {
 // once to name it, so a link re-pointed in between leaves a handle on one
 // folder named after another, and everything later done by that name
 // (renames, deletes on close) would reach the other.
-bool IsNamedAsItself(HANDLE folder, FileId id) {
-    const auto name = FinalPath(folder, VOLUME_NAME_DOS);
-    if (!name) return false;
-    const UniqueFile again(::CreateFileW(name->c_str(), FILE_READ_ATTRIBUTES,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info{};
-    return again && ::GetFileInformationByHandle(again.get(), &info) &&
-           (static_cast<FileId>(info.nFileIndexHigh) << 32 | info.nFileIndexLow) == id;
+bool IsNamedAsItself(HANDLE folder, FileId id, const std::wstring& path) {
+    UniqueFile again;
+    const NTSTATUS status = OpenNtPath(
+        NameOf(folder, path), {FILE_READ_ATTRIBUTES, ShareAll, FILE_OPEN, FILE_OPEN_FOR_BACKUP_INTENT},
+        again);
+    if (IsAbsent(status)) return false;
+    if (!NT_SUCCESS(status)) throw StatusFailure(status, path);
+    return InfoOf(again.get(), path).id == id;
+}
+
+// The NT path of a drive or network path, read by Windows' own rules first
+// ("/" for "\\", "." and "..", trailing dots and spaces): it opens at any
+// length, whatever the system's long-path setting.
+std::wstring NtPathOf(const std::wstring& path) {
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    // The full path goes at 6, after room for "\\??\\UNC" less the share's first "\\".
+    std::wstring nt(size + 6, L'\\');
+    const DWORD length = size ? ::GetFullPathNameW(path.c_str(), size, &nt[6], nullptr) : 0;
+    if (length == 0 || length >= size) throw LastErrorFailure(path);
+    const wchar_t* full = &nt[6];
+    size_t from = 2;  // "\\??\\C:\\..."
+    if (length > 2 && full[0] == L'\\' && full[1] == L'\\' && full[2] != L'?' && full[2] != L'.') {
+        from = 0;  // "\\??\\UNC\\server\\share\\..."
+        nt[4] = L'U';
+        nt[5] = L'N';
+        nt[6] = L'C';
+    } else if (length < 3 || full[1] != L':' || full[2] != L'\\') {
+        // A device's name (NUL, COM1), or no drive or share.
+        throw ErrorFailure(ERROR_BAD_PATHNAME, path);
+    }
+    nt[from + 1] = nt[from + 2] = L'?';
+    return std::wstring(nt.c_str() + from, 6 - from + length);
 }
 
 // Following a link there: the browser's folder may be a relocated one.
 // From here on, the path is not opened again.
 std::unique_ptr<HeldFolder> HoldFolderAt(const std::wstring& path) {
+    const StepAt step(path);
+    const std::wstring ntPath = NtPathOf(path);
     constexpr int Attempts = 10;
     for (int attempt = 1;; ++attempt) {
-        UniqueFile handle(::CreateFileW(path.c_str(), HoldAccess | SYNCHRONIZE, ShareHeld, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!handle) {
-            const DWORD error = ::GetLastError();
-            if (MeansAbsent(error)) return nullptr;
-            throw ErrorFailure(error, path);
+        UniqueFile handle;
+        const NTSTATUS status =
+            OpenNtPath(ntPath, {HoldAccess, ShareHeld, FILE_OPEN, FILE_OPEN_FOR_BACKUP_INTENT}, handle);
+        if (!NT_SUCCESS(status)) {
+            Failure failure = StatusFailure(status, path);
+            if (MeansAbsent(static_cast<DWORD>(failure.Code()))) return nullptr;
+            throw failure;
         }
         const HandleInfo info = InfoOf(handle.get(), path);
         const bool isFolder = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        if (!isFolder || IsNamedAsItself(handle.get(), info.id))
+        if (!isFolder || IsNamedAsItself(handle.get(), info.id, path))
             return std::make_unique<Win32HeldFolder>(
                 std::move(handle), PathFacts{true, isFolder, false, 0, info.id}, path);
         if (attempt == Attempts)

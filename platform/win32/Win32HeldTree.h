@@ -20,6 +20,7 @@
 
 #include "platform/Platform.h"
 #include "platform/win32/Handles.h"
+#include "platform/win32/NtFiles.h"
 
 namespace tarnwick::win32 {
 
@@ -33,6 +34,12 @@ HANDLE HandleOf(HeldFolder& folder);
 const std::wstring& PathOf(HeldFolder& folder);
 // `name` in the folder at `path`, as messages name it.
 std::wstring Below(const std::wstring& path, const std::wstring& name);
+
+// OpenRelative and DeleteByHandle, each a step of the run that names `path`.
+NTSTATUS OpenAt(HANDLE folder, const std::wstring& path, const std::wstring& name,
+                const RelativeOpen& how, UniqueFile& opened);
+// Removes the file or folder open on `file` by its handle, and closes it.
+void DeleteAndClose(UniqueFile& file, const std::wstring& path);
 
 // A name in a held folder, opened as itself and checked.
 struct OpenedEntry {

@@ -22,6 +22,8 @@ Failure ErrorFailure(DWORD error, const std::wstring& what) {
         nullptr, error, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
     std::wstring text = length ? std::wstring(message, length) : L"Unknown error.";
     if (message) ::LocalFree(message);
+    // Windows' own text for it says nothing of who holds the file.
+    if (error == static_cast<DWORD>(FailureCode::FileBusy)) text = L"Another program is using this file.";
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
     return Failure(static_cast<long>(error), text + L"\n" + what);

@@ -45,16 +45,20 @@ std::unique_ptr<RunLock> TryLockRunIn(HANDLE folder, const std::wstring& path) {
                                                                 &descriptor, nullptr))
         throw LastErrorFailure(L"The lock against other runs of Tarnwick could not be described.");
     const UniqueResource<HLOCAL, LocalMemoryTraits> descriptorOwner(descriptor);
+    const std::wstring lockPath = Below(path, RunLockName);
     UniqueFile file;
-    const NTSTATUS status = OpenRelative(
-        folder, RunLockName,
+    const NTSTATUS status = OpenAt(
+        folder, lockPath, RunLockName,
         {DELETE | FILE_READ_ATTRIBUTES, 0, FILE_OPEN_IF,
          FILE_NON_DIRECTORY_FILE | FILE_DELETE_ON_CLOSE | FILE_OPEN_REPARSE_POINT,
          FILE_ATTRIBUTE_NORMAL, descriptor},
         file);
-    // Held by another run, or going as that run lets go of it.
-    if (status == NtStatus::SharingViolation || status == NtStatus::DeletePending) return nullptr;
-    if (!NT_SUCCESS(status)) throw StatusFailure(status, Below(path, RunLockName));
+    // Held by another run, or going as that run lets go of it, or by a
+    // program that holds an oplock on it.
+    if (status == NtStatus::SharingViolation || status == NtStatus::DeletePending ||
+        status == NtStatus::FileBusy)
+        return nullptr;
+    if (!NT_SUCCESS(status)) throw StatusFailure(status, lockPath);
     return std::make_unique<Win32RunLock>(std::move(file));
 }
 

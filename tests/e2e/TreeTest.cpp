@@ -181,6 +181,22 @@ TEST_F(FolderLink, RePointedDuringRunsLeavesEachTreeUntouchedOrPatchedWithItsOwn
     EXPECT_GE(patchedRuns, Runs / 2);
 }
 
+TEST(LongFolder, PastMaxPathIsPatchedByFolder) {
+    ASSERT_NO_FATAL_FAILURE(ClearBrowsers());
+    ASSERT_NO_FATAL_FAILURE(RemoveBrowser());
+    // Over 300 characters, made by its \\?\ form: the shell's helpers stop at MAX_PATH.
+    std::wstring folder = L"\\\\?\\" + Browsers;
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    for (const wchar_t letter : std::wstring(L"abcdef"))
+        ASSERT_TRUE(::CreateDirectoryW((folder += L"\\" + std::wstring(48, letter)).c_str(), nullptr));
+    for (const wchar_t* below : {L"\\defaults", L"\\defaults\\profile"})
+        ASSERT_TRUE(::CreateDirectoryW((folder + below).c_str(), nullptr));
+    const SwitchedRun run = RunSwitched(L"/patch /folder \"" + folder.substr(4) + L"\"");
+    EXPECT_EQ(run.exitCode, std::optional<DWORD>(0)) << run.output;
+    EXPECT_EQ(ReadBytes(folder + L"\\defaults\\profile\\user.js"), std::optional<std::string>(PayloadFile));
+    RemoveTree(L"\\\\?\\" + Browsers);
+}
+
 // ---- the name of the lock earlier versions took ----
 
 struct OldLockCase {

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <shellapi.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <functional>
@@ -27,13 +25,13 @@ void Write(const std::wstring& path, const std::string& bytes) {
     ::CloseHandle(file);
 }
 
-void Clear(const std::wstring& path) {
-    SHFILEOPSTRUCTW operation{};
-    std::wstring from = path + L'\0';
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_NO_UI;
-    ::SHFileOperationW(&operation);
+// By the program's own removal, which reaches past MAX_PATH, where Wine's
+// SHFileOperationW removed files of the current folder instead.
+void Clear(const std::wstring& path) try {
+    const size_t slash = path.rfind(L'\\');
+    Win32FileSystemObject().DeleteFolder(*Win32Platform().HoldFolder(path.substr(0, slash + 1)),
+                                         path.substr(slash + 1), true);
+} catch (const Failure&) {
 }
 
 class Win32Files : public ::testing::Test {
@@ -70,15 +68,18 @@ TEST_F(Win32Files, ProbesTellFoldersFromFiles) {
 TEST_F(Win32Files, DeleteFolderRemovesATreeButNotPastAReadOnlyFile) {
     const std::wstring marker = Root + L"\\i386";
     ::CreateDirectoryW(marker.c_str(), nullptr);
-    ::CreateDirectoryW((marker + L"\\sub").c_str(), nullptr);
+    // 300 deep, made by the \\?\ form: past MAX_PATH, and deep enough for a recursion to show.
+    std::wstring readOnly = L"\\\\?\\" + marker;
+    for (int level = 0; level < 300; ++level) ::CreateDirectoryW((readOnly += L"\\d").c_str(), nullptr);
     Write(marker + L"\\a.txt", "a");
-    Write(marker + L"\\sub\\b.txt", "b");
-    ::SetFileAttributesW((marker + L"\\sub\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    Write(readOnly += L"\\b.txt", "b");
+    ::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
     const auto root = platform.HoldFolder(Root);
+    EXPECT_TRUE(platform.HoldFolder(readOnly.substr(4, readOnly.size() - 10))) << "past MAX_PATH, as itself";
     EXPECT_THROW(files.DeleteFolder(*root, L"i386", false), Failure);
     // Refused before anything went.
     EXPECT_TRUE(files.FileExists(marker + L"\\a.txt"));
-    ::SetFileAttributesW((marker + L"\\sub\\b.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::SetFileAttributesW(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
     files.DeleteFolder(*root, L"i386", false);
     EXPECT_FALSE(files.FolderExists(marker));
     EXPECT_TRUE(files.FolderExists(Root));
@@ -199,6 +200,9 @@ TEST_F(Win32Files, AHeldFolderCannotBeRenamedOrReplacedAndListsWhatItHolds) {
     Write(Root + L"\\plain", "");
     EXPECT_FALSE(root->HoldFolder(L"plain")->Facts().folder);
     EXPECT_EQ(platform.HoldFolder(Root + L"\\missing\\"), nullptr);
+    // Read by Windows' path rules; a device is no folder.
+    EXPECT_EQ(platform.HoldFolder(Root + L"/missing\\..\\.\\moved. ")->Facts().id, root->Inspect(L"moved").id);
+    EXPECT_THROW(platform.HoldFolder(Root + L"\\NUL"), Failure);
     auto entries = root->Entries();
     std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
     ASSERT_EQ(entries.size(), 2u);
@@ -218,12 +222,22 @@ NTSTATUS NTAPI RefusedCreate(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATU
 NTSTATUS NTAPI RefusedSet(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS) {
     return InvalidParameter;
 }
+const auto realCreate = NtFiles().createFile;
+HANDLE busyHandle = nullptr;
+template <typename... Arguments>
+NTSTATUS NTAPI BusyCreate(PHANDLE handle, Arguments... arguments) {
+    const NTSTATUS status = realCreate(handle, arguments...);
+    busyHandle = *handle;
+    return NT_SUCCESS(status) ? 0x108 : status;  // Windows' STATUS_OPLOCK_BREAK_IN_PROGRESS, a success
+}
 
 TEST_F(Win32Files, AFailedOperationThroughAHeldFolderIsNotDoneByNameInstead) {
     struct Case {
         const char* name;
         bool create;  // the create fails; else setting information does
         std::function<void(HeldFolder&)> act;
+        bool busy = false;  // the create answers that an oplock break is under way
+        long code = ERROR_INVALID_PARAMETER;
     };
     const Case cases[] = {
         {"commit", false,
@@ -236,6 +250,10 @@ TEST_F(Win32Files, AFailedOperationThroughAHeldFolderIsNotDoneByNameInstead) {
         {"remove", false, [](HeldFolder& root) { root.OpenFile(L"user.js")->Remove(); }},
         {"create", true, [](HeldFolder& root) { root.CreateNewFile(L"tarnwick-1.tmp"); }},
         {"lock", true, [](HeldFolder& root) { root.TryLockRun(); }},
+        {"busy open", true, [](HeldFolder& root) { root.OpenFile(L"user.js"); }, true, 742},
+        {"busy read", true, [](HeldFolder& root) { root.ReadFile(L"user.js", 100); }, true, 742},
+        {"busy hold", true, [](HeldFolder&) { Win32Platform().HoldFolder(Root + L"\\tree"); }, true, 742},
+        {"busy lock", true, [](HeldFolder& root) { EXPECT_EQ(root.TryLockRun(), nullptr) << "held"; }, true, 0},
     };
     for (const Case& c : cases) {
         Clear(Root + L"\\tree");
@@ -247,17 +265,23 @@ TEST_F(Win32Files, AFailedOperationThroughAHeldFolderIsNotDoneByNameInstead) {
         const NtFileRoutines real = nt;
         if (c.create) {
             nt.createFile = &RefusedCreate;
+            if (c.busy) nt.createFile = &BusyCreate;
         } else {
             nt.setInformation = &RefusedSet;
         }
         long code = 0;
+        std::wstring text;
         try {
             c.act(*root);
         } catch (const Failure& failure) {
             code = failure.Code();
+            text = failure.Description();
         }
         nt = real;
-        EXPECT_EQ(code, ERROR_INVALID_PARAMETER) << c.name;
+        DWORD flags = 0;
+        EXPECT_TRUE(!c.busy || !::GetHandleInformation(busyHandle, &flags)) << c.name << ": left open";
+        EXPECT_EQ(code, c.code) << c.name;
+        EXPECT_TRUE(code != 742 || text.rfind(L"Another program is using this file.\n" + Root + L"\\tree", 0) == 0);
         auto names = platform.HoldFolder(Root + L"\\tree")->Entries();
         std::vector<std::wstring> left;
         for (const auto& entry : names)
@@ -293,6 +317,7 @@ TEST(Win32Text, PathsCompareAsTheFileSystemDoes) {
                                    L"C:\\Program Files\\Mozilla Firefox"));
     EXPECT_EQ(platform.ToAnsi(L"ab\r\n"), "ab\r\n");
     EXPECT_EQ(platform.ToAnsi(L""), "");
+    EXPECT_TRUE(platform.HasX86ProgramFiles()) << "Wine's 64-bit loader runs 64-bit Windows";
 }
 
 }  // namespace
