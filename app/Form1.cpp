@@ -46,7 +46,7 @@ void Form1::ArmWatchdog() {
     watchdog_ = platform_.StartWatchdog(RunLimit, [this](const std::wstring& stuckOn) {
         const bool changed = engine_.ChangedAnything();
         platform_.ShowMessage(RunLimitText(stuckOn, changed, engine_.KeptSoFar()), Style::OkStop);
-        return changed ? ExitCode::Failed : ExitCode::AnotherRunInProgress;
+        return RunLimitExitCode(changed);
     });
 }
 

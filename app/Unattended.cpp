@@ -62,6 +62,13 @@ std::wstring WithKeptFiles(std::wstring line, const Result& result) {
     return line;
 }
 
+// A log keeps the first line and the exit code, which an installer running
+// the program turns into its own.
+void AppendToLog(Platform& platform, const std::wstring& log, int exitCode, const std::wstring& line) {
+    if (log.empty()) return;
+    platform.AppendToLog(log, L"exit " + DecimalText(exitCode) + L": " + line.substr(0, line.find(L'\r')));
+}
+
 int ExitCodeOf(const Failure& failure) {
     return failure.Code() == FailureCode::AnotherRunInProgress ? ExitCode::AnotherRunInProgress
                                                                : ExitCode::Failed;
@@ -131,13 +138,11 @@ Report Run(Platform& platform, const std::vector<std::wstring>& arguments, Outpu
     PatchEngine engine(platform, conversation, [] { return std::wstring(PreferencePayload); });
     const auto watchdog = platform.StartWatchdog(RunLimit, [&](const std::wstring& stuckOn) {
         const bool changed = engine.ChangedAnything();
-        std::wstring line = L"Run-time error " + DecimalText(changed ? 1 : 1618) + L": " +
-                            OneLine(RunLimitText(stuckOn, changed, engine.KeptSoFar())) + L"\r\n";
-        output.Write(line);
-        const int exitCode = changed ? ExitCode::Failed : ExitCode::AnotherRunInProgress;
-        if (!command.log.empty())
-            platform.AppendToLog(command.log, L"exit " + DecimalText(exitCode) + L": " +
-                                                  line.substr(0, line.find(L'\r')));
+        const int exitCode = RunLimitExitCode(changed);
+        const std::wstring line = L"Run-time error " + DecimalText(exitCode) + L": " +
+                                  OneLine(RunLimitText(stuckOn, changed, engine.KeptSoFar()));
+        output.Write(line + L"\r\n");
+        AppendToLog(platform, command.log, exitCode, line);
         return exitCode;
     });
     return Describe(engine.Command(command.verb == CommandLine::Verb::Patch ? Request::Patch
@@ -155,6 +160,10 @@ std::wstring RunLimitText(const std::wstring& stuckOn, bool changed, const std::
                     : L"\nNothing was changed. Try again later.";
     for (const KeptFile& file : kept) text += L"\n" + KeptFileText(file);
     return text;
+}
+
+int RunLimitExitCode(bool changed) {
+    return changed ? ExitCode::Failed : ExitCode::AnotherRunInProgress;
 }
 
 int UnattendedAnswer(Prompt prompt, const CommandLine& command) {
@@ -196,15 +205,8 @@ int RunUnattended(Platform& platform, const std::vector<std::wstring>& arguments
     } catch (...) {
         // Nowhere to report to: the exit code still tells.
     }
-    // A log keeps the first line and the exit code, which an installer
-    // running the program turns into its own.
     try {
-        const std::wstring log = ParseCommandLine(arguments).log;
-        if (!log.empty()) {
-            std::wstring line = L"exit " + DecimalText(report.exitCode) + L": ";
-            line.append(report.line, 0, report.line.find(L'\r'));
-            platform.AppendToLog(log, line);
-        }
+        AppendToLog(platform, ParseCommandLine(arguments).log, report.exitCode, report.line);
     } catch (...) {
     }
     return report.exitCode;

@@ -28,6 +28,8 @@ inline constexpr std::chrono::milliseconds RunLimit{5 * 60 * 1000};
 // What a run that met the limit says: what it was stuck on, whether it had
 // changed anything, and the files it had kept aside.
 std::wstring RunLimitText(const std::wstring& stuckOn, bool changed, const std::vector<KeptFile>& kept);
+// Its exit code: 1618, try again, while it had changed nothing; 1 otherwise.
+int RunLimitExitCode(bool changed);
 
 // The answer a command line gives to each of the engine's messages, the
 // way a person would have at the window.

@@ -56,9 +56,7 @@ Result PatchEngine::ApplyPatch() {
             already = known && IsMarked(*browser);
             if (!already) {
                 try {
-                    WhileBusy([&] {
-                        if (auto failed = TryApplyOnce(*browser, known)) throw *failed;
-                    });
+                    WhileBusy([&] { ApplyOnce(*browser, known); });
                 } catch (const Failure& failed) {
                     failure = TellingWhatWasDone(failed, ChangedAnything());
                 }
@@ -117,16 +115,11 @@ std::optional<FileVersion> PatchEngine::BrowserVersionIn(HeldFolder& browser) {
 }
 
 // Only a known folder is marked: undo reaches nothing else.
-std::optional<Failure> PatchEngine::TryApplyOnce(HeldFolder& browser, const KnownInstall* known) {
-    try {
-        WritePreferences(browser, known);
-        if (known && !IsMarked(browser)) {
-            browser.CreateFolder(std::wstring(MarkerName));
-            Changed();
-        }
-        return std::nullopt;
-    } catch (const Failure& failure) {
-        return failure;
+void PatchEngine::ApplyOnce(HeldFolder& browser, const KnownInstall* known) {
+    WritePreferences(browser, known);
+    if (known && !IsMarked(browser)) {
+        browser.CreateFolder(std::wstring(MarkerName));
+        Changed();
     }
 }
 
@@ -257,7 +250,7 @@ std::wstring PatchEngine::KeepAside(const WorkFolders& work, const std::string& 
     unsigned highest = 0;
     for (const FolderEntry& entry : work.defaults->Entries()) {
         const std::wstring_view name(entry.name);
-        if (name.size() <= ChangedPrefix.size() || !IsChangedName(name)) continue;
+        if (!IsChangedName(name)) continue;
         unsigned n = 0;
         for (wchar_t c : name.substr(ChangedPrefix.size())) n = n * 10 + static_cast<unsigned>(c - L'0');
         highest = n > highest ? n : highest;

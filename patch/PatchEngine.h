@@ -142,9 +142,8 @@ private:
 
     Result PatchOrToggle(Request request);
     Result ApplyPatch();
-    // One attempt at the main path of ApplyPatch, in the held folder: the
-    // failure, if a step failed.
-    std::optional<Failure> TryApplyOnce(HeldFolder& browser, const KnownInstall* known);
+    // One attempt at the main path of ApplyPatch, in the held folder.
+    void ApplyOnce(HeldFolder& browser, const KnownInstall* known);
     // Runs `step` again while a file it needs is busy, for a minute at most.
     void WhileBusy(const std::function<void()>& step);
     std::optional<FileVersion> BrowserVersionIn(HeldFolder& browser);
