@@ -25,6 +25,13 @@ wine64=/usr/lib/wine/wine64
 export WINELOADER=${WINELOADER:-$wine64}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# Wine links the prefix's Desktop, Documents and the like to the Linux
+# user's own folders, and reads Linux file names in the locale's encoding.
+# A home of the rig's own and a UTF-8 locale make every run alike, whatever
+# the machine's user keeps at home or has set.
+export HOME="$rig/home" LC_ALL=C.UTF-8
+unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_DESKTOP_DIR XDG_RUNTIME_DIR DBUS_SESSION_BUS_ADDRESS
+mkdir -p "$HOME"
 
 load_env() {
     [[ -f "$envfile" ]] || { echo "wine-rig: not started ($envfile missing)" >&2; exit 1; }
