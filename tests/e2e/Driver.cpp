@@ -573,46 +573,33 @@ void App::Press(const Box& box, int buttonId) {
 
 // The tree opens down to a new selection in its own time, which under load
 // has outlasted any fixed pause: OK is pressed once the tree shows the
-// folder, asked for again every second until then.
+// folder, asked for again each second until then.
 void App::ChooseFolder(const Box& dialog, const std::wstring& path) {
     ASSERT_TRUE(dialog.isFolderDialog);
-    HWND tree = nullptr;
-    for (const auto& child : Children(dialog.hwnd))
-        if (child.className == L"SysTreeView32") tree = child.hwnd;
-    // The dialog reads the path, and the tree writes the shown name, in its own process.
-    constexpr size_t NameRoom = 1024;
-    const size_t pathAt = sizeof(TVITEMW) + NameRoom * sizeof(wchar_t);
-    const SIZE_T bytes = pathAt + (path.size() + 1) * sizeof(wchar_t);
-    auto* remote = static_cast<char*>(
-        ::VirtualAllocEx(process_, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    ASSERT_TRUE(remote);
-    ASSERT_TRUE(::WriteProcessMemory(process_, remote + pathAt, path.c_str(), bytes - pathAt, nullptr));
-    const auto shownName = [&] {
-        TVITEMW item{};
-        item.mask = TVIF_TEXT;
-        item.hItem = reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-        item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof item);
-        item.cchTextMax = static_cast<int>(NameRoom);
-        std::wstring name(NameRoom, L'\0');
-        if (!item.hItem || !::WriteProcessMemory(process_, remote, &item, sizeof item, nullptr) ||
-            !::SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote)) ||
-            !::ReadProcessMemory(process_, item.pszText, name.data(), (NameRoom - 1) * sizeof(wchar_t), nullptr))
-            return std::wstring();
-        return std::wstring(name.c_str());
-    };
+    const HWND tree = ::FindWindowExW(dialog.hwnd, nullptr, WC_TREEVIEWW, nullptr);
+    // The dialog reads the path, and the tree writes the name it shows, in its own process.
+    struct Shared { TVITEMW item; wchar_t name[1024]; wchar_t path[1024]; } here{};
+    ASSERT_LT(path.copy(here.path, 1023), 1023u);
+    auto* there = static_cast<Shared*>(
+        ::VirtualAllocEx(process_, nullptr, sizeof here, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_TRUE(there && ::WriteProcessMemory(process_, there, &here, sizeof here, nullptr));
     const std::wstring wanted = path.substr(path.find_last_of(L'\\') + 1);
-    std::wstring shown;
     int looks = 0;
-    const bool reached = WaitUntil([&] {
+    const bool shown = WaitUntil([&] {
         if (looks++ % 50 == 0)
-            ::SendMessageW(dialog.hwnd, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(remote + pathAt));
-        shown = shownName();
-        return ::CompareStringOrdinal(shown.c_str(), -1, wanted.c_str(), -1, TRUE) == CSTR_EQUAL;
+            ::SendMessageW(dialog.hwnd, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(there->path));
+        here.item = {TVIF_TEXT, reinterpret_cast<HTREEITEM>(::SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0))};
+        here.item.pszText = there->name;
+        here.item.cchTextMax = 1023;
+        return ::WriteProcessMemory(process_, &there->item, &here.item, sizeof here.item, nullptr) &&
+               ::SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&there->item)) &&
+               ::ReadProcessMemory(process_, there->name, here.name, sizeof here.name, nullptr) &&
+               ::CompareStringOrdinal(here.name, -1, wanted.c_str(), -1, TRUE) == CSTR_EQUAL;
     }, 15s);
-    EXPECT_TRUE(reached) << "the folder dialog shows " << testing::PrintToString(shown) << ", not "
-                         << testing::PrintToString(path);
+    EXPECT_TRUE(shown) << "the folder dialog shows " << testing::PrintToString(std::wstring(here.name))
+                       << ", not " << testing::PrintToString(path);
     Press(dialog, IDOK);
-    ::VirtualFreeEx(process_, remote, 0, MEM_RELEASE);
+    ::VirtualFreeEx(process_, there, 0, MEM_RELEASE);
 }
 
 void App::Close() { ::PostMessageW(window_, WM_SYSCOMMAND, SC_CLOSE, 0); }
