@@ -316,13 +316,10 @@ public:
     [[noreturn]] void Hang(const std::string& entry) {
         if (!lastWord_) throw std::logic_error("a step hangs for ever with no watchdog: " + entry);
         clock = std::max(clock, watchdogLimit_);
-        const auto space = entry.find(' ');
-        std::wstring stuckOn;
-        for (char c : entry.substr(space == std::string::npos ? entry.size() : space + 1))
-            if (c != ' ' || !stuckOn.empty()) stuckOn += static_cast<wchar_t>(c);
-        if (auto arrow = stuckOn.rfind(L"> "); arrow != std::wstring::npos) stuckOn.erase(0, arrow + 2);
-        watchdogStuckOn = stuckOn;
-        watchdogExit = lastWord_(stuckOn);
+        const auto arrow = entry.rfind("> ");  // "commit > path", else "verb path"
+        const std::string path = entry.substr(arrow != std::string::npos ? arrow + 2 : entry.find(' ') + 1);
+        watchdogStuckOn.assign(path.begin(), path.end());
+        watchdogExit = lastWord_(watchdogStuckOn);
         killed = true;
         throw Killed{};
     }

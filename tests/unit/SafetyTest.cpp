@@ -73,12 +73,9 @@ void StaleOriginal(FakePlatform& platform) {
     Unpatched(platform);
     platform.AddFile(Backup, Stale);
 }
-void PatchedOverStale(FakePlatform& platform) {
-    Patched(platform);
-    platform.AddFile(Changed, Stale);
-}
-void UndoneOverStale(FakePlatform& platform) {
-    Unpatched(platform);
+template <void (*Done)(FakePlatform&)>
+void StaleKeptAside(FakePlatform& platform) {
+    Done(platform);
     platform.AddFile(Changed, Stale);
 }
 Tree StateOf(void (*arrange)(FakePlatform&)) {
@@ -333,9 +330,9 @@ INSTANTIATE_TEST_SUITE_P(
                       KillCase{"EditedUndoThenUndo", PatchedThenEdited, L"/undo", {L"/undo"},
                                UndoneKeepingTheEdit},
                       KillCase{"StaleOriginalPatchThenPatch", StaleOriginal, L"/patch", {L"/patch"},
-                               PatchedOverStale},
+                               StaleKeptAside<Patched>},
                       KillCase{"StaleOriginalUndoThenUndo", StaleOriginal, L"/undo", {L"/undo"},
-                               UndoneOverStale}),
+                               StaleKeptAside<Unpatched>}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What an earlier version left when it was killed: its temporary files in

@@ -251,7 +251,6 @@ TEST_F(Win32Files, AFailedOperationThroughAHeldFolderIsNotDoneByNameInstead) {
         {"create", true, [](HeldFolder& root) { root.CreateNewFile(L"tarnwick-1.tmp"); }},
         {"lock", true, [](HeldFolder& root) { root.TryLockRun(); }},
         {"busy open", true, [](HeldFolder& root) { root.OpenFile(L"user.js"); }, true, 742},
-        {"busy read", true, [](HeldFolder& root) { root.ReadFile(L"user.js", 100); }, true, 742},
         {"busy hold", true, [](HeldFolder&) { Win32Platform().HoldFolder(Root + L"\\tree"); }, true, 742},
         {"busy lock", true, [](HeldFolder& root) { EXPECT_EQ(root.TryLockRun(), nullptr) << "held"; }, true, 0},
     };
