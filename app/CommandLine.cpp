@@ -5,13 +5,14 @@
 namespace tarnwick {
 
 const wchar_t* const Usage =
-    L"Usage: tarnwick.exe /patch [/folder \"D:\\Apps\\Firefox\"] [/force] [/log FILE]\r\n"
+    L"Usage: tarnwick.exe /patch [/folder \"D:\\Apps\\Firefox\" | /only default|x86] [/force] [/log FILE]\r\n"
     L"       tarnwick.exe /undo [/log FILE]\r\n"
     L"\r\n"
     L"  /patch   Apply the tweak to the browser in C:\\Program Files\\Mozilla Firefox\\ or\r\n"
     L"           C:\\Program Files (x86)\\Mozilla Firefox\\, whichever has defaults\\profile (the\r\n"
     L"           first one, if both); there it is recorded by the marker folder i386.\r\n"
     L"  /folder  The browser's folder, used when it is in neither of those.\r\n"
+    L"  /only    default or x86: only that one of the two folders is looked at and patched.\r\n"
     L"  /force   Patch even a browser version that would ignore the tweak (46 and later).\r\n"
     L"  /undo    Remove the tweak from each of those two folders where it is recorded.\r\n"
     L"  /log     Add the run's line to FILE too, dated, in UTF-8.\r\n"
@@ -78,6 +79,17 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
             undo = true;
         } else if (name == L"force") {
             command.force = true;
+        } else if (name == L"only") {
+            const bool given = i + 1 < arguments.size() && !IsSwitch(arguments[i + 1]);
+            const std::wstring which = given ? Lower(arguments[++i]) : std::wstring();
+            if (command.only && error.empty()) error = L"/only is given more than once.";
+            if (which == L"default") {
+                command.only = &DefaultInstall;
+            } else if (which == L"x86") {
+                command.only = &X86Install;
+            } else if (error.empty()) {
+                error = L"/only takes default or x86: one of the browser's own two folders.";
+            }
         } else if (name == L"?" || name == L"help") {
             help = true;
         } else if (name == L"quiet" || name == L"silent" || name == L"s" || name == L"qn") {
@@ -123,6 +135,10 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
     if (error.empty() && !patch && !undo) error = L"Give /patch or /undo.";
     if (error.empty() && undo && (folderGiven || command.force))
         error = L"/folder and /force go with /patch only: undo knows only the browser's own folders.";
+    if (error.empty() && undo && command.only)
+        error = L"/only goes with /patch only: undo takes the tweak out of every folder that has it.";
+    if (error.empty() && command.only && folderGiven)
+        error = L"/only and /folder cannot be given together: /only names one of the browser's own folders.";
     if (!error.empty()) {
         CommandLine invalid = Invalid(std::move(error));
         invalid.log = std::move(command.log);  // a log can still tell of the run that was refused

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "patch/Locations.h"
+
 namespace tarnwick {
 
 // What the program was asked to do. With no arguments it shows its window;
@@ -12,6 +14,9 @@ struct CommandLine {
     Verb verb = Verb::Window;
     std::wstring folder;  // /folder: a full path, ending in a backslash
     bool force = false;   // /force: patch even a browser that would ignore it
+    // /only: the one of the browser's own folders a patch may use, as an
+    // installer's rollback puts the tweak back exactly where it was.
+    const KnownInstall* only = nullptr;
     std::wstring log;     // /log: the file the run's line is added to, whatever else fails
     std::wstring error;   // Invalid: what was not understood
 };

@@ -74,7 +74,8 @@ int ExitCodeOf(const Failure& failure) {
                                                                : ExitCode::Failed;
 }
 
-Report Describe(const Result& result, bool x86) {
+// `only`: the one known folder the command line allowed, if any.
+Report Describe(const Result& result, bool x86, const KnownInstall* only) {
     const std::wstring prefs = result.folder + std::wstring(PrefsRelativePath);
     switch (result.outcome) {
         case Outcome::Patched:
@@ -102,6 +103,7 @@ Report Describe(const Result& result, bool x86) {
         case Outcome::UndoDeclined:
             return {ExitCode::Done, L"Nothing was changed."};
         case Outcome::NotLocated:
+            if (only) return {ExitCode::NoBrowser, L"No browser in " + std::wstring(only->folder) + L"."};
             return {ExitCode::NoBrowser,
                     L"No browser in " + KnownFolders(x86) + L". Give its folder with /folder."};
         case Outcome::GaveUp:
@@ -136,6 +138,7 @@ Report Run(Platform& platform, const std::vector<std::wstring>& arguments, Outpu
     }
     SwitchedConversation conversation(command);
     PatchEngine engine(platform, conversation, [] { return std::wstring(PreferencePayload); });
+    engine.OnlyIn(command.only);
     const auto watchdog = platform.StartWatchdog(RunLimit, [&](const std::wstring& stuckOn) {
         const bool changed = engine.ChangedAnything();
         const int exitCode = RunLimitExitCode(changed);
@@ -147,7 +150,7 @@ Report Run(Platform& platform, const std::vector<std::wstring>& arguments, Outpu
     });
     return Describe(engine.Command(command.verb == CommandLine::Verb::Patch ? Request::Patch
                                                                             : Request::Undo),
-                    platform.HasX86ProgramFiles());
+                    platform.HasX86ProgramFiles(), command.only);
 }
 
 }  // namespace

@@ -76,6 +76,7 @@ Result PatchEngine::Finish(Outcome outcome) {
 std::vector<const KnownInstall*> PatchEngine::KnownInstallsHere() {
     std::vector<const KnownInstall*> installs{&DefaultInstall};
     if (platform_.HasX86ProgramFiles()) installs.push_back(&X86Install);
+    if (only_) std::erase_if(installs, [this](const KnownInstall* install) { return install != only_; });
     return installs;
 }
 

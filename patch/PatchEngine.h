@@ -131,8 +131,10 @@ public:
     bool ChangedAnything() const;
     std::vector<KeptFile> KeptSoFar() const;
 
-    // The known folders on this machine, in the order a click looks at them.
+    // The known folders on this machine, in the order a click looks at them;
+    // only `install` once OnlyIn has named it.
     std::vector<const KnownInstall*> KnownInstallsHere();
+    void OnlyIn(const KnownInstall* install) { only_ = install; }
 
 private:
     // The known folder a click patches without asking; null when there is none.
@@ -196,6 +198,7 @@ private:
     std::vector<KeptFile> kept_;  // this command's files kept aside
     unsigned changes_ = 0;        // changes made by this command
     bool undoing_ = false;        // the command is an undo: it reports for itself
+    const KnownInstall* only_ = nullptr;  // the one known folder to use; null: all
 
     std::wstring BrowserFolder;
     std::unique_ptr<FileSystemObject> FormFileSystem;

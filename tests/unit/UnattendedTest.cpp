@@ -81,7 +81,11 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"UndoWithFolder", {L"/undo", L"/folder", L"D:\\A"}, Verb::Invalid, L"", false,
                   L"/folder and /force go with /patch"},
         ParseCase{"UndoWithForce", {L"/undo", L"/force"}, Verb::Invalid, L"", false,
-                  L"/folder and /force go with /patch"}),
+                  L"/folder and /force go with /patch"},
+        ParseCase{"OnlyArm", {L"/patch", L"/only", L"arm64"}, Verb::Invalid, L"", false, L"/only takes"},
+        ParseCase{"UndoOnly", {L"/undo", L"/only", L"x86"}, Verb::Invalid, L"", false, L"/only goes with"},
+        ParseCase{"OnlyAndFolder", {L"/patch", L"/only", L"x86", L"/folder", L"D:\\A"}, Verb::Invalid, L"",
+                  false, L"/only and /folder cannot"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Error codes and version numbers in the output lines, without the C
@@ -130,7 +134,7 @@ enum class World {
     Fresh, Patched, PatchedEdited, NoBrowser, ReadOnlyPrefs, Current, X86, X86Patched,
     // The 32-bit browser, and later an uninstaller's empty folder, or a
     // browser, at the default place.
-    X86EmptyDefault, X86PatchedEmptyDefault, X86PatchedBrowserInDefault, BothPatched,
+    X86EmptyDefault, BrowserInBoth, X86PatchedEmptyDefault, X86PatchedBrowserInDefault, BothPatched,
     // What the default folder may hold beside a patched (x86) folder, and
     // that folder on 32-bit Windows, where it is nobody's.
     MarkerNameTaken, X86PatchedReadOnlyDefault, X86PatchedDefaultsLinkInDefault, BothPatchedX86Locked,
@@ -163,7 +167,7 @@ TEST_P(Unattended, RunsTheButtonsAlgorithmWithTheSwitchesAnswering) {
     }
     if (c.world == World::X86EmptyDefault || c.world == World::X86PatchedEmptyDefault)
         platform.AddFolder(Default);
-    if (c.world == World::X86PatchedBrowserInDefault) InstallBrowser();
+    if (c.world == World::X86PatchedBrowserInDefault || c.world == World::BrowserInBoth) InstallBrowser();
     if (c.world == World::MarkerNameTaken) platform.AddFile(Marker, "");
     if (c.world == World::X86PatchedReadOnlyDefault) {
         InstallBrowser();
@@ -265,7 +269,13 @@ INSTANTIATE_TEST_SUITE_P(
                 true, true},
         RunCase{"X86FolderOn32BitWindowsIsNoKnownFolder", World::X86PatchedOn32BitWindows, {L"/undo"}, 0,
                 L"Not patched: there is nothing to undo in C:\\Program Files\\Mozilla Firefox\\.\r\n",
-                true, true}),
+                true, true},
+        RunCase{"OnlyDefaultBesideAPatchedX86Folder", World::X86PatchedBrowserInDefault,
+                {L"/patch", L"/only", L"DEFAULT"}, 0, L"Patched: C:\\Program Files\\Mozilla Firefox\\", true, true},
+        RunCase{"OnlyX86BesideABrowserInTheDefaultFolder", World::BrowserInBoth, {L"-only", L"x86", L"/patch"},
+                0, L"Patched: C:\\Program Files (x86)\\", true, true},
+        RunCase{"OnlyDefaultWithoutABrowserThere", World::X86, {L"/patch", L"/only", L"default"}, 3,
+                L"No browser in C:\\Program Files\\Mozilla Firefox\\.\r\n", false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class UnattendedRun : public Bench {};
