@@ -24,6 +24,10 @@ Failure ErrorFailure(DWORD error, const std::wstring& what) {
     if (message) ::LocalFree(message);
     // Windows' own text for it says nothing of who holds the file.
     if (error == static_cast<DWORD>(FailureCode::FileBusy)) text = L"Another program is using this file.";
+    // Refused by redirection trust: Windows' own text names no junction.
+    if (error == ErrorUntrustedMountPoint)
+        text = L"The path leads through a junction a standard user made, which Windows does not let "
+               L"Tarnwick follow.";
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
     return Failure(static_cast<long>(error), text + L"\n" + what);
