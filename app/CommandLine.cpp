@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "app/RunLog.h"
 #include "picker/Module1.h"
 
 namespace tarnwick {
@@ -99,7 +100,13 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& arguments) {
                 if (error.empty()) error = L"/log needs a file after it.";
                 continue;
             }
-            command.log = arguments[++i];
+            // A device, a pipe or a stream would take the line elsewhere than
+            // to a file: such a log is not written to even of the refusal.
+            const std::wstring& log = arguments[++i];
+            if (std::wstring problem = LogPathProblem(log); problem.empty())
+                command.log = log;
+            else if (error.empty())
+                error = std::move(problem);
         } else if (name == L"folder") {
             if (i + 1 == arguments.size() || IsSwitch(arguments[i + 1]) || arguments[i + 1].empty()) {
                 if (error.empty()) error = L"/folder needs the browser's folder after it.";

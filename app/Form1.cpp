@@ -31,34 +31,49 @@ void Form1::Form_Load() {
     }
 }
 
-// Every way through the command ends the program: one run, one click.
+// Every way through the command ends the program: one run, one click. The
+// watchdog is let go before a failure's run-time error box too.
 void Form1::Command1_Click() {
     ArmWatchdog();
-    engine_.Command(Request::Toggle);
-    watchdog_.reset();
+    try {
+        engine_.Command(Request::Toggle);
+    } catch (...) {
+        Disarm();
+        throw;
+    }
+    Disarm();
     platform_.EndProgram();
 }
 
 // A step that never ends would leave the window frozen for ever: after the
 // limit the run ends, and a box (with no owner, since the window's thread is
-// the one that is stuck) says why.
+// the one that is stuck) says why, for as long as the person takes.
 void Form1::ArmWatchdog() {
-    watchdog_ = platform_.StartWatchdog(RunLimit, [this](const std::wstring& stuckOn) {
+    watchdog_ = platform_.StartWatchdog(RunLimit, std::nullopt, [this](const std::wstring& stuckOn) {
         const bool changed = engine_.ChangedAnything();
-        platform_.ShowMessage(RunLimitText(stuckOn, changed, engine_.KeptSoFar()), Style::OkStop);
-        return RunLimitExitCode(changed);
+        return LastWord{RunLimitExitCode(changed),
+                        [this, text = RunLimitText(stuckOn, changed, engine_.KeptSoFar())] {
+                            platform_.ShowMessage(text, Style::OkStop);
+                        }};
     });
 }
 
-int Form1::Show(const Message& message) {
+// Once the watchdog has fired, this thread takes no further step: it keeps
+// the window answering until the watchdog's box is closed and the program ends.
+void Form1::Disarm() {
+    if (watchdog_ && !watchdog_->LetGo()) AwaitTheWatchdog(platform_);
     watchdog_.reset();
+}
+
+int Form1::Show(const Message& message) {
+    Disarm();
     const int answer = platform_.ShowMessage(message.text, message.style);
     ArmWatchdog();
     return answer;
 }
 
 std::wstring Form1::ChooseBrowserFolder() {
-    watchdog_.reset();
+    Disarm();
     std::wstring folder = Module1::PickFolder(platform_, std::wstring(FolderPrompt), *this);
     ArmWatchdog();
     return folder;

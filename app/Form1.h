@@ -57,8 +57,10 @@ private:
     void WaitingForAnotherRun(std::chrono::milliseconds waited) override;
     void DoneWaiting() override;
 
-    // Armed while the command runs, and let go while a person is asked.
+    // Armed while the command's work runs, and let go while a person is
+    // asked or told anything.
     void ArmWatchdog();
+    void Disarm();
 
     Platform& platform_;
     Form1Controls controls_;

@@ -17,6 +17,7 @@
 // command run unattended, for deployment tools, with nothing on screen.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     tarnwick::win32::LoadLibrariesFromTheSystemOnly();
+    tarnwick::win32::FollowNoJunctionsOfStandardUsers();
     tarnwick::MarkStage(tarnwick::Stage::Entry);
     // Hide the system's critical-error boxes (such as "no disk in drive"):
     // a failing probe is reported by the program itself.

@@ -1,7 +1,11 @@
 #include "app/Unattended.h"
 
+#include <algorithm>
+#include <mutex>
 #include <new>
+#include <utility>
 
+#include "app/RunLog.h"
 #include "patch/Locations.h"
 #include "patch/Payload.h"
 #include "platform/Decimal.h"
@@ -13,6 +17,11 @@ namespace {
 
 constexpr int No = 7;
 constexpr int Ok = 1;
+
+// How long a run waits for a log another program keeps busy; in the
+// watchdog's last word, half its time, so that the line still goes out.
+constexpr std::chrono::milliseconds LogBusyLimit{2000};
+constexpr std::chrono::milliseconds LastWordLogLimit{1000};
 
 // The conversation of a run without a window: every answer was settled by
 // the command line before the run began.
@@ -60,13 +69,6 @@ std::wstring WithKeptFiles(std::wstring line, const Result& result) {
                 OneLine(note.failure.Description());
     for (const KeptFile& file : result.kept) line += L" " + KeptFileText(file);
     return line;
-}
-
-// A log keeps the first line and the exit code, which an installer running
-// the program turns into its own.
-void AppendToLog(Platform& platform, const std::wstring& log, int exitCode, const std::wstring& line) {
-    if (log.empty()) return;
-    platform.AppendToLog(log, L"exit " + DecimalText(exitCode) + L": " + line.substr(0, line.find(L'\r')));
 }
 
 int ExitCodeOf(const Failure& failure) {
@@ -124,8 +126,7 @@ Report Describe(const Result& result, bool x86, const KnownInstall* only) {
     return {ExitCode::Failed, L"Run-time error: unknown outcome."};
 }
 
-Report Run(Platform& platform, const std::vector<std::wstring>& arguments, Output& output) {
-    const CommandLine command = ParseCommandLine(arguments);
+Report Work(PatchEngine& engine, const CommandLine& command, bool x86) {
     switch (command.verb) {
         case CommandLine::Verb::Window:  // not reached: no arguments means the window
         case CommandLine::Verb::Help:
@@ -136,21 +137,97 @@ Report Run(Platform& platform, const std::vector<std::wstring>& arguments, Outpu
         case CommandLine::Verb::Undo:
             break;
     }
-    SwitchedConversation conversation(command);
-    PatchEngine engine(platform, conversation, [] { return std::wstring(PreferencePayload); });
-    engine.OnlyIn(command.only);
-    const auto watchdog = platform.StartWatchdog(RunLimit, [&](const std::wstring& stuckOn) {
-        const bool changed = engine.ChangedAnything();
-        const int exitCode = RunLimitExitCode(changed);
-        const std::wstring line = L"Run-time error " + DecimalText(exitCode) + L": " +
-                                  OneLine(RunLimitText(stuckOn, changed, engine.KeptSoFar()));
-        output.Write(line + L"\r\n");
-        AppendToLog(platform, command.log, exitCode, line);
-        return exitCode;
-    });
     return Describe(engine.Command(command.verb == CommandLine::Verb::Patch ? Request::Patch
                                                                             : Request::Undo),
-                    platform.HasX86ProgramFiles(), command.only);
+                    x86, command.only);
+}
+
+// Nothing of a run escapes as a failure: it is its line.
+Report ReportOf(const std::function<Report()>& run) noexcept {
+    try {
+        return run();
+    } catch (const Failure& failure) {
+        return {ExitCodeOf(failure), ErrorLine(failure)};
+    } catch (const std::bad_alloc&) {
+        return {ExitCode::Failed, L"Run-time error 8: out of memory."};
+    } catch (...) {
+        return {ExitCode::Failed, L"Run-time error: unexpected failure."};
+    }
+}
+
+// How far a run has come, shared with the watchdog's last word: what is
+// left for it to say, and whether the run may still do anything.
+class Progress {
+public:
+    enum class Stage { Working, Logging, Writing };
+    // Moves on, with the run's report; false once the watchdog has stopped the run.
+    bool MoveOn(Stage stage, const Report& report) {
+        const std::lock_guard<std::mutex> guard(lock_);
+        if (stopped_) return false;
+        stage_ = stage;
+        report_ = report;
+        return true;
+    }
+    // For the watchdog: stops the run where it is, and tells where that is.
+    std::pair<Stage, Report> Stop() {
+        const std::lock_guard<std::mutex> guard(lock_);
+        stopped_ = true;
+        return {stage_, report_};
+    }
+
+private:
+    std::mutex lock_;
+    Stage stage_ = Stage::Working;
+    bool stopped_ = false;
+    Report report_{ExitCode::Failed, {}};
+};
+
+// A log keeps the first line and the exit code, which an installer running
+// the program turns into its own; "" once it is written, else a clause of
+// the output line that says why not.
+std::wstring Log(Platform& platform, const CommandLine& command, const Report& report,
+                 std::chrono::milliseconds busyLimit) noexcept {
+    if (command.log.empty()) return {};
+    try {
+        const std::wstring line = report.line.substr(0, report.line.find(L'\r'));
+        const std::wstring why =
+            AppendToLog(platform, command.log, L"exit " + DecimalText(report.exitCode) + L": " + line, busyLimit);
+        return why.empty() ? why : L" The log was not written: " + OneLine(why) + L".";
+    } catch (...) {
+        return {};  // no memory left to say so
+    }
+}
+
+// The line, with what the log says of itself at the end of its first line.
+void Write(Output& output, std::wstring line, const std::wstring& logClause) noexcept {
+    try {
+        line.insert(std::min(line.find(L'\r'), line.size()), logClause);
+        if (line.size() < 2 || line.compare(line.size() - 2, 2, L"\r\n") != 0) line += L"\r\n";
+        output.Write(line);
+    } catch (...) {
+        // Nowhere to report to: the exit code still tells.
+    }
+}
+
+// The watchdog's last word: the line of a run stopped at its limit, or,
+// when the work was done and only the log or the line was stuck, the run's
+// own report with what is left of it.
+LastWord Stopped(Platform& platform, Progress& progress, PatchEngine& engine,
+                 const CommandLine& command, Output& output, const std::wstring& stuckOn) {
+    auto [stage, report] = progress.Stop();
+    if (stage == Progress::Stage::Working) {
+        const bool changed = engine.ChangedAnything();
+        const int exitCode = RunLimitExitCode(changed);
+        report = {exitCode, ErrorLine(Failure(exitCode, RunLimitText(stuckOn, changed, engine.KeptSoFar())))};
+    }
+    return {report.exitCode, [&platform, &command, &output, stage = stage, report = report] {
+                if (stage == Progress::Stage::Writing) return;
+                const std::wstring logClause =
+                    stage == Progress::Stage::Working
+                        ? Log(platform, command, report, LastWordLogLimit)
+                        : L" The log was not written: " + command.log + L" did not answer.";
+                Write(output, report.line, logClause);
+            }};
 }
 
 }  // namespace
@@ -189,30 +266,34 @@ int UnattendedAnswer(Prompt prompt, const CommandLine& command) {
 
 int RunUnattended(Platform& platform, const std::vector<std::wstring>& arguments,
                   Output& output) noexcept {
-    Report report{ExitCode::Failed, {}};
     try {
-        report = Run(platform, arguments, output);
-    } catch (const Failure& failure) {
-        report = {ExitCodeOf(failure), ErrorLine(failure)};
-    } catch (const std::bad_alloc&) {
-        report = {ExitCode::Failed, L"Run-time error 8: out of memory."};
+        const CommandLine command = ParseCommandLine(arguments);
+        SwitchedConversation conversation(command);
+        PatchEngine engine(platform, conversation, [] { return std::wstring(PreferencePayload); });
+        engine.OnlyIn(command.only);
+        Progress progress;
+        // It watches over all the run does, the log and the line included.
+        std::unique_ptr<Watchdog> watchdog;
+        Report report = ReportOf([&] {
+            watchdog = platform.StartWatchdog(RunLimit, LastWordLimit, [&](const std::wstring& stuckOn) {
+                return Stopped(platform, progress, engine, command, output, stuckOn);
+            });
+            return Work(engine, command, platform.HasX86ProgramFiles());
+        });
+        if (!progress.MoveOn(Progress::Stage::Logging, report)) AwaitTheWatchdog(platform);
+        const std::wstring logClause = Log(platform, command, report, LogBusyLimit);
+        if (!progress.MoveOn(Progress::Stage::Writing, report)) AwaitTheWatchdog(platform);
+        Write(output, report.line, logClause);
+        if (watchdog && !watchdog->LetGo()) AwaitTheWatchdog(platform);
+        return report.exitCode;
     } catch (...) {
-        report = {ExitCode::Failed, L"Run-time error: unexpected failure."};
+        // Out of memory before the run began: the exit code says it.
+        return ExitCode::Failed;
     }
-    try {
-        if (!report.line.empty()) {
-            if (report.line.size() < 2 || report.line.compare(report.line.size() - 2, 2, L"\r\n") != 0)
-                report.line += L"\r\n";
-            output.Write(report.line);
-        }
-    } catch (...) {
-        // Nowhere to report to: the exit code still tells.
-    }
-    try {
-        AppendToLog(platform, ParseCommandLine(arguments).log, report.exitCode, report.line);
-    } catch (...) {
-    }
-    return report.exitCode;
+}
+
+void AwaitTheWatchdog(Platform& platform) {
+    for (;;) platform.Pause(std::chrono::hours(1));
 }
 
 }  // namespace tarnwick

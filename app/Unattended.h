@@ -25,6 +25,9 @@ constexpr int AnotherRunInProgress = 1618;
 // minute a run waits for another, so only a step that never ends meets it.
 inline constexpr std::chrono::milliseconds RunLimit{5 * 60 * 1000};
 
+// The time the watchdog gives its last word before it ends the run.
+inline constexpr std::chrono::milliseconds LastWordLimit{2000};
+
 // What a run that met the limit says: what it was stuck on, whether it had
 // changed anything, and the files it had kept aside.
 std::wstring RunLimitText(const std::wstring& stuckOn, bool changed, const std::vector<KeptFile>& kept);
@@ -34,6 +37,10 @@ int RunLimitExitCode(bool changed);
 // The answer a command line gives to each of the engine's messages, the
 // way a person would have at the window.
 int UnattendedAnswer(Prompt prompt, const CommandLine& command);
+
+// Once the watchdog has fired, the run does nothing more: its last word is
+// under way and the program ends with it. Messages are answered meanwhile.
+[[noreturn]] void AwaitTheWatchdog(Platform& platform);
 
 // Runs the command with no window and no box: the engine's questions are
 // answered from the switches. Writes one line per outcome to `output` and

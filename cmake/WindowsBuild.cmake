@@ -29,6 +29,7 @@ add_library(tarnwick_win32 STATIC
   platform/win32/Win32FileSystem.cpp
   platform/win32/Win32HeldTree.cpp
   platform/win32/Win32RunLock.cpp
+  platform/win32/Win32RunLog.cpp
   platform/win32/Win32TreeRemoval.cpp
   platform/win32/Win32Watchdog.cpp
   platform/win32/NtFiles.cpp

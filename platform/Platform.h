@@ -69,9 +69,27 @@ struct FolderEntry {
     FileId id = 0;
 };
 
+// One entry of a folder's access list, as Windows keeps it: its type
+// (allow, deny, or another kind), its inheritance flags and rights, and
+// for the plain allow and deny kinds the account, as SID text ("S-1-1-0").
+struct AccessEntry {
+    std::uint8_t type = 0;
+    std::uint8_t flags = 0;
+    std::uint32_t rights = 0;
+    std::wstring account;
+};
+
+// Who owns a folder and what its access list grants.
+struct FolderAccess {
+    std::wstring owner;          // SID text
+    bool hasAccessList = true;   // false: a NULL access list, which lets anyone do anything
+    std::vector<AccessEntry> entries;
+};
+
 class ExistingFile;
 class TemporaryFile;
 class RunLock;
+class AppendOnlyFile;
 
 // A folder held open. Until its holder lets go, nobody can rename, replace
 // or remove it. Everything below it is reached through it, one name at a
@@ -103,6 +121,26 @@ public:
     // The lock that lets one run at a time change files in this folder;
     // null while another run holds it.
     virtual std::unique_ptr<RunLock> TryLockRun() = 0;
+    // Who owns this folder and who may change it, read through its handle
+    // (a folder held from Platform::HoldVolumeRoot).
+    virtual FolderAccess Access() = 0;
+    // The file `name` here, opened only to add to its end, with no
+    // impersonation by whatever answers; made new when nothing has the name,
+    // and then only Administrators and SYSTEM may open it. A link at the name
+    // is opened as itself. A file another program holds an oplock on raises
+    // FileBusy at once.
+    virtual std::unique_ptr<AppendOnlyFile> OpenToAppend(const std::wstring& name) = 0;
+};
+
+// A file opened only to add to its end: a log.
+class AppendOnlyFile {
+public:
+    virtual ~AppendOnlyFile() = default;
+    // What was opened: a link also when the handle is not at the file's name.
+    virtual const PathFacts& Facts() const = 0;
+    virtual bool IsDiskFile() const = 0;
+    // Adds `text` as UTF-8, whole, in one write.
+    virtual void Append(const std::wstring& text) = 0;
 };
 
 // An existing file, opened as one that is about to be replaced: a read-only
@@ -147,10 +185,26 @@ public:
     virtual void Write(const std::wstring& text) = 0;
 };
 
-// Held while a command runs: see Platform::StartWatchdog.
+// What a watchdog says as it ends a run: the exit code, settled first, and
+// then the words, which may take long or never end.
+struct LastWord {
+    int exitCode;
+    std::function<void()> say;
+};
+
+// Held while a command's work runs: see Platform::StartWatchdog. Letting it
+// go (or destroying it) never waits for its last word.
 class Watchdog {
 public:
     virtual ~Watchdog() = default;
+    // False when it has fired already: its last word is under way, the
+    // program ends with it, and the run must do nothing more.
+    virtual bool LetGo() noexcept = 0;
+};
+
+// The local date and time.
+struct LocalTime {
+    unsigned year, month, day, hour, minute, second;
 };
 
 class Platform {
@@ -176,21 +230,26 @@ public:
     // Ends the program once `limit` has passed, however a step of the run is
     // blocked, unless the watchdog is let go first. Then `lastWord` is
     // called on a thread of its own with the file or folder of the step in
-    // flight ("" when none), and the program ends at once with the exit
-    // code it returns: nothing of the run goes on.
+    // flight ("" when none), and its words are given `wordLimit` (for as
+    // long as they take without one: a box that waits for a person). Then
+    // the program ends with the exit code it settled, or 1 when it settled
+    // none: nothing of the run goes on.
     virtual std::unique_ptr<Watchdog> StartWatchdog(
-        std::chrono::milliseconds limit,
-        std::function<int(const std::wstring& stuckOn)> lastWord) = 0;
+        std::chrono::milliseconds limit, std::optional<std::chrono::milliseconds> wordLimit,
+        std::function<LastWord(const std::wstring& stuckOn)> lastWord) = 0;
 
     // Whether Windows has a Program Files of its own for 32-bit programs,
     // "Program Files (x86)": 64-bit Windows, x64 or ARM64, whichever image
     // of the program runs there.
     virtual bool HasX86ProgramFiles() = 0;
 
-    // Adds `line` to the end of the file at `path`, after the date and time,
-    // as UTF-8, making the file when it is missing. A log that cannot be
-    // written never fails the run it tells of, so this never raises.
-    virtual void AppendToLog(const std::wstring& path, const std::wstring& line) noexcept = 0;
+    // Holds the root folder of a drive or share (D:\ or \\server\share\ as
+    // given), where the way to a log starts: every folder held from it can
+    // tell who owns it and who may change it (HeldFolder::Access).
+    virtual std::unique_ptr<HeldFolder> HoldVolumeRoot(const std::wstring& root) = 0;
+    // The account this run runs as, as SID text (SYSTEM is "S-1-5-18").
+    virtual std::wstring RunAccount() = 0;
+    virtual LocalTime Now() = 0;
 
     // Text in the ANSI code page, as the preference file holds it.
     virtual std::string ToAnsi(const std::wstring& text) = 0;

@@ -72,6 +72,12 @@ struct IconTraits {
     static void Close(HICON h) noexcept { ::DestroyIcon(h); }
 };
 
+struct LocalMemoryTraits {
+    static HLOCAL Invalid() noexcept { return nullptr; }
+    static bool IsValid(HLOCAL h) noexcept { return h != nullptr; }
+    static void Close(HLOCAL h) noexcept { ::LocalFree(h); }
+};
+
 using UniqueFile = UniqueResource<HANDLE, FileHandleTraits>;
 using UniqueHandle = UniqueResource<HANDLE, FileHandleTraits>;  // any kernel object
 using UniqueFind = UniqueResource<HANDLE, FindHandleTraits>;
@@ -80,6 +86,7 @@ using UniqueHfont = UniqueResource<HFONT, FontTraits>;
 using UniqueHicon = UniqueResource<HICON, IconTraits>;
 using UniqueHbitmap = UniqueResource<HBITMAP, BitmapTraits>;
 using UniqueMemoryDc = UniqueResource<HDC, MemoryDcTraits>;  // from CreateCompatibleDC
+using UniqueLocal = UniqueResource<HLOCAL, LocalMemoryTraits>;  // what the system gave from LocalAlloc
 
 // An object selected into a device context until the end of the scope,
 // when the context gets back what it held before.

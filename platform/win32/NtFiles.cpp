@@ -46,6 +46,8 @@ NTSTATUS Open(HANDLE root, const std::wstring& name, const RelativeOpen& how, Un
     UNICODE_STRING counted = Counted(name);
     OBJECT_ATTRIBUTES attributes{};
     InitializeObjectAttributes(&attributes, &counted, OBJ_CASE_INSENSITIVE, root, how.security);
+    SECURITY_QUALITY_OF_SERVICE quality{sizeof quality, SecurityIdentification, SECURITY_STATIC_TRACKING, TRUE};
+    if (how.identifyOnly) attributes.SecurityQualityOfService = &quality;
     IO_STATUS_BLOCK io{};
     HANDLE handle = nullptr;
     // Waiting for an oplock's holder to let go could take for ever.

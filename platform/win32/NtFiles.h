@@ -25,6 +25,7 @@ constexpr NTSTATUS FileBusy = static_cast<NTSTATUS>(0xE0000108);
 constexpr NTSTATUS NotImplemented = static_cast<NTSTATUS>(0xC0000002);
 constexpr NTSTATUS NameInvalid = static_cast<NTSTATUS>(0xC0000033);
 constexpr NTSTATUS NameNotFound = static_cast<NTSTATUS>(0xC0000034);
+constexpr NTSTATUS NameCollision = static_cast<NTSTATUS>(0xC0000035);
 constexpr NTSTATUS PathNotFound = static_cast<NTSTATUS>(0xC000003A);
 constexpr NTSTATUS SharingViolation = static_cast<NTSTATUS>(0xC0000043);
 constexpr NTSTATUS DeletePending = static_cast<NTSTATUS>(0xC0000056);
@@ -51,6 +52,8 @@ struct RelativeOpen {
     ULONG options;      // FILE_SYNCHRONOUS_IO_NONALERT is always added
     ULONG attributes = FILE_ATTRIBUTE_NORMAL;
     PSECURITY_DESCRIPTOR security = nullptr;  // for a file it creates
+    // Whatever answers (a pipe's server) may learn who opens it, never act as them.
+    bool identifyOnly = false;
 };
 
 // Opens `name` in the folder open on `folder`. A name is one name: a path,

@@ -61,6 +61,19 @@ inline void LoadLibrariesFromTheSystemOnly() noexcept {
         LoadSystemLibrary(name);
 }
 
+// Junctions a standard user made are not followed: redirection trust
+// (Windows 10 21H2 and later) makes an open that meets one on its way fail
+// with ErrorUntrustedMountPoint. Before, it is not there, and a failure
+// changes nothing.
+inline void FollowNoJunctionsOfStandardUsers() noexcept {
+    using SetPolicyFn = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+    const auto setPolicy = reinterpret_cast<SetPolicyFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetProcessMitigationPolicy")));
+    PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
+    policy.EnforceRedirectionTrust = 1;
+    if (setPolicy) setPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof policy);
+}
+
 // A system library, loaded on first use and kept: never freed, not even at
 // exit, when the shell's worker threads may still be running in it. Null
 // when it cannot be loaded.

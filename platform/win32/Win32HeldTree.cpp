@@ -14,6 +14,8 @@ constexpr ULONG ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELET
 // put a link in its place, while it is held.
 constexpr ULONG ShareHeld = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr ACCESS_MASK HoldAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
+// Other writers of a log may add their lines at the same time.
+constexpr ULONG ShareWriters = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr size_t MaxReadBytes = 64 * 1024 * 1024;
 
 struct HandleInfo {
@@ -122,17 +124,17 @@ NTSTATUS DeleteAt(HANDLE handle, const std::wstring& path) {
 
 class Win32HeldFolder final : public HeldFolder {
 public:
-    Win32HeldFolder(UniqueFile handle, PathFacts facts, std::wstring path)
-        : handle_(std::move(handle)), facts_(facts), path_(std::move(path)) {}
+    Win32HeldFolder(UniqueFile handle, PathFacts facts, std::wstring path, ACCESS_MASK access)
+        : handle_(std::move(handle)), facts_(facts), path_(std::move(path)), access_(access) {}
     const PathFacts& Facts() const override { return facts_; }
     HANDLE Handle() const noexcept { return handle_.get(); }
     const std::wstring& Path() const noexcept { return path_; }
 
     std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& name) override {
-        auto held = OpenEntry(handle_.get(), path_, name, HoldAccess, ShareHeld, 0);
+        auto held = OpenEntry(handle_.get(), path_, name, access_, ShareHeld, 0);
         if (!held) return nullptr;
         return std::make_unique<Win32HeldFolder>(std::move(held->handle), held->facts,
-                                                 Below(path_, name));
+                                                 Below(path_, name), access_);
     }
     PathFacts Inspect(const std::wstring& name) override {
         const auto entry = OpenEntry(handle_.get(), path_, name, FILE_READ_ATTRIBUTES, ShareAll, 0);
@@ -158,11 +160,14 @@ public:
     }
     std::vector<FolderEntry> Entries() override { return ListFolder(handle_.get(), path_); }
     std::unique_ptr<RunLock> TryLockRun() override { return TryLockRunIn(handle_.get(), path_); }
+    FolderAccess Access() override { return AccessOf(handle_.get(), path_); }
+    std::unique_ptr<AppendOnlyFile> OpenToAppend(const std::wstring& name) override;
 
 private:
     UniqueFile handle_;
     PathFacts facts_;
     std::wstring path_;
+    ACCESS_MASK access_;  // what each folder held from here is opened with
 };
 
 class Win32ExistingFile final : public ExistingFile {
@@ -242,6 +247,38 @@ std::unique_ptr<TemporaryFile> Win32HeldFolder::CreateNewFile(const std::wstring
     return std::make_unique<Win32TemporaryFile>(path, std::move(file));
 }
 
+// Opened as itself, only to add to its end. Made new only where nothing has
+// the name: opening or else creating would follow a dangling link there and
+// make the file it names.
+std::unique_ptr<AppendOnlyFile> Win32HeldFolder::OpenToAppend(const std::wstring& name) {
+    const std::wstring path = Below(path_, name);
+    const UniqueLocal descriptor = AdministratorsOnly(path);
+    for (int attempt = 1;; ++attempt) {
+        try {
+            auto entry = OpenEntry(handle_.get(), path_, name, FILE_APPEND_DATA, ShareWriters,
+                                   FILE_NON_DIRECTORY_FILE, /*identifyOnly=*/true);
+            if (entry) return AppendOnlyOn(std::move(entry->handle), entry->facts, path);
+            UniqueFile made;
+            const NTSTATUS status =
+                OpenAt(handle_.get(), path, name,
+                       {FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, ShareWriters, FILE_CREATE,
+                        FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, FILE_ATTRIBUTE_NORMAL,
+                        descriptor.get(), true},
+                       made);
+            if (NT_SUCCESS(status))
+                return AppendOnlyOn(std::move(made), PathFacts{true, false, false, 1, 0}, path);
+            // Another run made it just now: that one is opened.
+            if (status == NtStatus::NameCollision && attempt == 1) continue;
+            throw StatusFailure(status, path);
+        } catch (const Failure& failure) {
+            // Neither there nor free: a link that leads nowhere, as Wine shows one.
+            if (failure.IsNotFound() || failure.IsAlreadyExists())
+                throw Failure(FailureCode::ReparsePoint, L"This is a link that leads nowhere.\n" + path);
+            throw;
+        }
+    }
+}
+
 }  // namespace
 
 NTSTATUS OpenAt(HANDLE folder, const std::wstring& path, const std::wstring& name,
@@ -266,10 +303,11 @@ const std::wstring& PathOf(HeldFolder& folder) { return static_cast<Win32HeldFol
 
 std::optional<OpenedEntry> OpenEntry(HANDLE folder, const std::wstring& folderPath,
                                      const std::wstring& name, ACCESS_MASK access, ULONG share,
-                                     ULONG options) {
+                                     ULONG options, bool identifyOnly) {
     const std::wstring path = Below(folderPath, name);
     const RelativeOpen asItself{access | FILE_READ_ATTRIBUTES, share, FILE_OPEN,
-                                options | FILE_OPEN_REPARSE_POINT};
+                                options | FILE_OPEN_REPARSE_POINT, FILE_ATTRIBUTE_NORMAL, nullptr,
+                                identifyOnly};
     OpenedEntry entry;
     entry.handle = Open(folder, path, name, asItself);
     if (!entry.handle) return std::nullopt;
@@ -283,7 +321,8 @@ std::optional<OpenedEntry> OpenEntry(HANDLE folder, const std::wstring& folderPa
         const FileId checked = info.id;
         entry.handle.reset();
         entry.handle = Open(folder, path, name,
-                            {access | FILE_READ_ATTRIBUTES, share, FILE_OPEN, options});
+                            {access | FILE_READ_ATTRIBUTES, share, FILE_OPEN, options,
+                             FILE_ATTRIBUTE_NORMAL, nullptr, identifyOnly});
         if (!entry.handle) return std::nullopt;
         info = InfoOf(entry.handle.get(), path);
         same = info.id == checked;
@@ -361,14 +400,15 @@ std::wstring NtPathOf(const std::wstring& path) {
 
 // Following a link there: the browser's folder may be a relocated one.
 // From here on, the path is not opened again.
-std::unique_ptr<HeldFolder> HoldFolderAt(const std::wstring& path) {
+std::unique_ptr<HeldFolder> HoldFolderAt(const std::wstring& path, bool readAccess) {
     const StepAt step(path);
     const std::wstring ntPath = NtPathOf(path);
+    const ACCESS_MASK access = readAccess ? HoldAccess | READ_CONTROL : HoldAccess;
     constexpr int Attempts = 10;
     for (int attempt = 1;; ++attempt) {
         UniqueFile handle;
         const NTSTATUS status =
-            OpenNtPath(ntPath, {HoldAccess, ShareHeld, FILE_OPEN, FILE_OPEN_FOR_BACKUP_INTENT}, handle);
+            OpenNtPath(ntPath, {access, ShareHeld, FILE_OPEN, FILE_OPEN_FOR_BACKUP_INTENT}, handle);
         if (!NT_SUCCESS(status)) {
             Failure failure = StatusFailure(status, path);
             if (MeansAbsent(static_cast<DWORD>(failure.Code()))) return nullptr;
@@ -378,7 +418,7 @@ std::unique_ptr<HeldFolder> HoldFolderAt(const std::wstring& path) {
         const bool isFolder = (info.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (!isFolder || IsNamedAsItself(handle.get(), info.id, path))
             return std::make_unique<Win32HeldFolder>(
-                std::move(handle), PathFacts{true, isFolder, false, 0, info.id}, path);
+                std::move(handle), PathFacts{true, isFolder, false, 0, info.id}, path, access);
         if (attempt == Attempts)
             throw Failure(FailureCode::ReparsePoint,
                           L"The browser's folder kept changing while Tarnwick opened it, so "

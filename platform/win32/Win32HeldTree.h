@@ -25,8 +25,9 @@
 namespace tarnwick::win32 {
 
 // Holds the folder at `path`, following a link there; null when nothing is
-// there. The one open by path.
-std::unique_ptr<HeldFolder> HoldFolderAt(const std::wstring& path);
+// there. The one open by path. With `readAccess`, it and every folder held
+// from it can also read who owns them and who may change them.
+std::unique_ptr<HeldFolder> HoldFolderAt(const std::wstring& path, bool readAccess = false);
 
 // Every held folder of this platform is one of these handles; its path is
 // kept for messages only and never opened.
@@ -52,15 +53,26 @@ struct OpenedEntry {
 // Null when nothing has that name.
 std::optional<OpenedEntry> OpenEntry(HANDLE folder, const std::wstring& folderPath,
                                      const std::wstring& name, ACCESS_MASK access, ULONG share,
-                                     ULONG options);
+                                     ULONG options, bool identifyOnly = false);
 
 // A folder's names, read through its handle, with what each named then.
 std::vector<FolderEntry> ListFolder(HANDLE folder, const std::wstring& path);
 
 // Run lock and tree removal, each in a file of its own.
 std::unique_ptr<RunLock> TryLockRunIn(HANDLE folder, const std::wstring& path);
+// An access list that lets only Administrators and SYSTEM in, for what a
+// run makes that nobody else may open.
+UniqueLocal AdministratorsOnly(const std::wstring& what);
 // Removes the folder `name` in `parent` with all it holds, or with `remove`
 // false, raises what removing it would raise and removes nothing.
 void RemoveFolderTree(HeldFolder& parent, const std::wstring& name, bool force, bool remove);
+
+// The log's pieces, in a file of their own: who owns the folder open on
+// `folder` and what its access list grants, the log as it was opened, and
+// the account of the run.
+FolderAccess AccessOf(HANDLE folder, const std::wstring& path);
+std::unique_ptr<AppendOnlyFile> AppendOnlyOn(UniqueFile file, const PathFacts& facts,
+                                             const std::wstring& path);
+std::wstring RunAccountSid();
 
 }  // namespace tarnwick::win32

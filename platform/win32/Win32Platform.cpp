@@ -24,6 +24,10 @@ Failure ErrorFailure(DWORD error, const std::wstring& what) {
     if (message) ::LocalFree(message);
     // Windows' own text for it says nothing of who holds the file.
     if (error == static_cast<DWORD>(FailureCode::FileBusy)) text = L"Another program is using this file.";
+    // Refused by redirection trust: Windows' own text names no junction.
+    if (error == ErrorUntrustedMountPoint)
+        text = L"The path leads through a junction a standard user made, which Windows does not let "
+               L"Tarnwick follow.";
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' '))
         text.pop_back();
     return Failure(static_cast<long>(error), text + L"\n" + what);
@@ -101,8 +105,9 @@ void Win32Platform::Pause(std::chrono::milliseconds duration) {
 }
 
 std::unique_ptr<Watchdog> Win32Platform::StartWatchdog(
-    std::chrono::milliseconds limit, std::function<int(const std::wstring& stuckOn)> lastWord) {
-    return StartWatchdogThread(limit, std::move(lastWord));
+    std::chrono::milliseconds limit, std::optional<std::chrono::milliseconds> wordLimit,
+    std::function<LastWord(const std::wstring& stuckOn)> lastWord) {
+    return StartWatchdogThread(limit, wordLimit, std::move(lastWord));
 }
 
 // Asked of the machine, not of this image: a 32-bit image on 64-bit
@@ -122,27 +127,16 @@ bool Win32Platform::HasX86ProgramFiles() {
     return system.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
 }
 
-// "2026-12-10 07:05:09 " in local time, made by hand: no formatting library.
-void Win32Platform::AppendToLog(const std::wstring& path, const std::wstring& line) noexcept {
-    SYSTEMTIME now;
+std::unique_ptr<HeldFolder> Win32Platform::HoldVolumeRoot(const std::wstring& root) {
+    return HoldFolderAt(root, /*readAccess=*/true);
+}
+
+std::wstring Win32Platform::RunAccount() { return RunAccountSid(); }
+
+LocalTime Win32Platform::Now() {
+    SYSTEMTIME now{};
     ::GetLocalTime(&now);
-    const WORD fields[] = {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
-    wchar_t text[1024];
-    int at = 0;
-    for (int i = 0; i < 6; ++i) {
-        for (WORD value = fields[i], div = i ? 10 : 1000; div; div /= 10) text[at++] = L'0' + value / div % 10;
-        text[at++] = L"-- :: "[i];
-    }
-    for (size_t i = 0; i < line.size() && at < 1022; ++i) text[at++] = line[i];
-    text[at++] = L'\r';
-    text[at++] = L'\n';
-    char bytes[3 * 1024];
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text, at, bytes, sizeof bytes, nullptr, nullptr);
-    // Shared with every other writer: runs at once each add their whole line.
-    UniqueFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (file && length > 0) ::WriteFile(file.get(), bytes, static_cast<DWORD>(length), &written, nullptr);
+    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
 std::string Win32Platform::ToAnsi(const std::wstring& text) {

@@ -23,11 +23,13 @@ public:
     std::unique_ptr<HeldFolder> HoldFolder(const std::wstring& path) override;
     std::chrono::milliseconds Ticks() override;
     std::unique_ptr<Watchdog> StartWatchdog(
-        std::chrono::milliseconds limit,
-        std::function<int(const std::wstring& stuckOn)> lastWord) override;
+        std::chrono::milliseconds limit, std::optional<std::chrono::milliseconds> wordLimit,
+        std::function<LastWord(const std::wstring& stuckOn)> lastWord) override;
     bool HasX86ProgramFiles() override;
     void Pause(std::chrono::milliseconds duration) override;
-    void AppendToLog(const std::wstring& path, const std::wstring& line) noexcept override;
+    std::unique_ptr<HeldFolder> HoldVolumeRoot(const std::wstring& root) override;
+    std::wstring RunAccount() override;
+    LocalTime Now() override;
     std::string ToAnsi(const std::wstring& text) override;
     bool SamePath(const std::wstring& a, const std::wstring& b) override;
     std::optional<std::wstring> BrowseForFolder(WindowHandle owner,

@@ -20,14 +20,6 @@ namespace tarnwick::win32 {
 namespace {
 
 constexpr wchar_t RunLockName[] = L"tarnwick.lock";
-// Full access for Administrators and SYSTEM, nothing for anyone else.
-constexpr wchar_t RunLockAccess[] = L"D:P(A;;FA;;;BA)(A;;FA;;;SY)";
-
-struct LocalMemoryTraits {
-    static HLOCAL Invalid() noexcept { return nullptr; }
-    static bool IsValid(HLOCAL h) noexcept { return h != nullptr; }
-    static void Close(HLOCAL h) noexcept { ::LocalFree(h); }
-};
 
 class Win32RunLock final : public RunLock {
 public:
@@ -39,19 +31,24 @@ private:
 
 }  // namespace
 
-std::unique_ptr<RunLock> TryLockRunIn(HANDLE folder, const std::wstring& path) {
+UniqueLocal AdministratorsOnly(const std::wstring& what) {
+    // Full access for Administrators and SYSTEM, nothing for anyone else.
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(RunLockAccess, SDDL_REVISION_1,
-                                                                &descriptor, nullptr))
-        throw LastErrorFailure(L"The lock against other runs of Tarnwick could not be described.");
-    const UniqueResource<HLOCAL, LocalMemoryTraits> descriptorOwner(descriptor);
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;BA)(A;;FA;;;SY)",
+                                                                SDDL_REVISION_1, &descriptor, nullptr))
+        throw LastErrorFailure(what + L" could not be described.");
+    return UniqueLocal(descriptor);
+}
+
+std::unique_ptr<RunLock> TryLockRunIn(HANDLE folder, const std::wstring& path) {
+    const UniqueLocal descriptor = AdministratorsOnly(L"The lock against other runs of Tarnwick");
     const std::wstring lockPath = Below(path, RunLockName);
     UniqueFile file;
     const NTSTATUS status = OpenAt(
         folder, lockPath, RunLockName,
         {DELETE | FILE_READ_ATTRIBUTES, 0, FILE_OPEN_IF,
          FILE_NON_DIRECTORY_FILE | FILE_DELETE_ON_CLOSE | FILE_OPEN_REPARSE_POINT,
-         FILE_ATTRIBUTE_NORMAL, descriptor},
+         FILE_ATTRIBUTE_NORMAL, descriptor.get()},
         file);
     // Held by another run, or going as that run lets go of it, or by a
     // program that holds an oplock on it.

@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <optional>
 #include <utility>
 
 #include "platform/win32/Errors.h"
@@ -34,41 +36,90 @@ std::wstring CurrentStep() {
     return path;
 }
 
-class ThreadWatchdog final : public Watchdog {
+// What the watchdog and its threads share. Each holds a share of its own,
+// and the last to let go of its share frees it: letting the watchdog go
+// never waits for a thread.
+struct Watch {
+    enum State : LONG { Armed, LetGo, Fired };
+    std::chrono::milliseconds limit;
+    std::optional<std::chrono::milliseconds> wordLimit;
+    std::function<LastWord(const std::wstring&)> lastWord;
+    UniqueHandle letGo;
+    std::wstring stuckOn;
+    volatile LONG shares = 1;
+    volatile LONG state = Armed;
+    volatile LONG exitCode = 1;  // until the last word settles one: the run failed
+};
+
+class WatchShare {
 public:
-    ThreadWatchdog(std::chrono::milliseconds limit, std::function<int(const std::wstring&)> lastWord)
-        : limit_(limit), lastWord_(std::move(lastWord)) {
-        letGo_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        if (letGo_) thread_.reset(::CreateThread(nullptr, 0, &Watch, this, 0, nullptr));
+    explicit WatchShare(Watch* watch) noexcept : watch_(watch) {}  // takes over one share
+    ~WatchShare() {
+        if (::InterlockedDecrement(&watch_->shares) == 0) {
+            const std::unique_ptr<Watch> last(watch_);
+        }
     }
-    ~ThreadWatchdog() override {
-        if (!thread_) return;
-        ::SetEvent(letGo_.get());
-        ::WaitForSingleObject(thread_.get(), INFINITE);
+    WatchShare(const WatchShare&) = delete;
+    WatchShare& operator=(const WatchShare&) = delete;
+    Watch* operator->() const noexcept { return watch_; }
+
+    // Runs `routine` on a thread of its own, with a share of its own.
+    UniqueHandle StartThread(LPTHREAD_START_ROUTINE routine) const noexcept {
+        ::InterlockedIncrement(&watch_->shares);
+        UniqueHandle thread(::CreateThread(nullptr, 0, routine, watch_, 0, nullptr));
+        if (!thread) ::InterlockedDecrement(&watch_->shares);  // the caller still holds one
+        return thread;
     }
-    bool Started() const noexcept { return static_cast<bool>(thread_); }
 
 private:
-    static DWORD WINAPI Watch(void* self) noexcept {
-        auto& dog = *static_cast<ThreadWatchdog*>(self);
-        if (::WaitForSingleObject(dog.letGo_.get(), static_cast<DWORD>(dog.limit_.count())) !=
-            WAIT_TIMEOUT)
-            return 0;
-        int exitCode = 1;
-        try {
-            exitCode = dog.lastWord_(CurrentStep());
-        } catch (...) {
-            // The run ends all the same; the exit code still says it failed.
-        }
-        // Not ExitProcess: the blocked thread must not run another step,
-        // nor any destructor of the program.
-        ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(exitCode));
-        return 0;
-    }
+    Watch* watch_;
+};
 
-    std::chrono::milliseconds limit_;
-    std::function<int(const std::wstring&)> lastWord_;
-    UniqueHandle letGo_, thread_;
+DWORD WINAPI Speak(void* watch) noexcept {
+    const WatchShare share(static_cast<Watch*>(watch));
+    try {
+        LastWord word = share->lastWord(share->stuckOn);
+        ::InterlockedExchange(&share->exitCode, word.exitCode);
+        if (word.say) word.say();
+    } catch (...) {
+        // The run ends all the same, with the exit code settled so far.
+    }
+    return 0;
+}
+
+DWORD WINAPI Guard(void* watch) noexcept {
+    const WatchShare share(static_cast<Watch*>(watch));
+    if (::WaitForSingleObject(share->letGo.get(), static_cast<DWORD>(share->limit.count())) != WAIT_TIMEOUT)
+        return 0;
+    if (::InterlockedCompareExchange(&share->state, Watch::Fired, Watch::Armed) != Watch::Armed)
+        return 0;  // let go just now
+    share->stuckOn = CurrentStep();
+    // The last word may block for ever (a log or an output nobody reads):
+    // it has its time on a thread of its own, and no more.
+    if (const UniqueHandle word = share.StartThread(&Speak))
+        ::WaitForSingleObject(word.get(), share->wordLimit ? static_cast<DWORD>(share->wordLimit->count())
+                                                           : INFINITE);
+    // Not ExitProcess: the blocked thread must not run another step, nor
+    // any destructor of the program.
+    WatchdogEnd()(static_cast<UINT>(::InterlockedCompareExchange(&share->exitCode, 0, 0)));
+    return 0;
+}
+
+void EndNow(UINT exitCode) { ::TerminateProcess(::GetCurrentProcess(), exitCode); }
+
+class ThreadWatchdog final : public Watchdog {
+public:
+    explicit ThreadWatchdog(std::unique_ptr<Watch> watch) : share_(watch.release()) {}
+    ~ThreadWatchdog() override { LetGo(); }
+    bool LetGo() noexcept override {
+        const LONG was = ::InterlockedCompareExchange(&share_->state, Watch::LetGo, Watch::Armed);
+        if (was == Watch::Armed) ::SetEvent(share_->letGo.get());
+        return was != Watch::Fired;
+    }
+    bool Started() const noexcept { return static_cast<bool>(share_.StartThread(&Guard)); }
+
+private:
+    WatchShare share_;
 };
 
 }  // namespace
@@ -85,10 +136,22 @@ StepAt::~StepAt() {
     ::ReleaseSRWLockExclusive(&stepLock);
 }
 
+void (*&WatchdogEnd())(UINT exitCode) {
+    static void (*end)(UINT) = &EndNow;
+    return end;
+}
+
 std::unique_ptr<Watchdog> StartWatchdogThread(std::chrono::milliseconds limit,
-                                              std::function<int(const std::wstring&)> lastWord) {
-    auto dog = std::make_unique<ThreadWatchdog>(limit, std::move(lastWord));
-    if (!dog->Started()) throw LastErrorFailure(L"The watchdog of the run could not be started.");
+                                              std::optional<std::chrono::milliseconds> wordLimit,
+                                              std::function<LastWord(const std::wstring&)> lastWord) {
+    auto watch = std::make_unique<Watch>();
+    watch->limit = limit;
+    watch->wordLimit = wordLimit;
+    watch->lastWord = std::move(lastWord);
+    watch->letGo.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const bool signals = static_cast<bool>(watch->letGo);
+    auto dog = std::make_unique<ThreadWatchdog>(std::move(watch));
+    if (!signals || !dog->Started()) throw LastErrorFailure(L"The watchdog of the run could not be started.");
     return dog;
 }
 

@@ -6,7 +6,10 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include <windows.h>
 
 #include "platform/Platform.h"
 
@@ -27,6 +30,11 @@ private:
 };
 
 std::unique_ptr<Watchdog> StartWatchdogThread(std::chrono::milliseconds limit,
-                                              std::function<int(const std::wstring&)> lastWord);
+                                              std::optional<std::chrono::milliseconds> wordLimit,
+                                              std::function<LastWord(const std::wstring&)> lastWord);
+
+// How a watchdog that fired ends the process: TerminateProcess. A test may
+// stand in for it, to see a last word out without ending itself.
+void (*&WatchdogEnd())(UINT exitCode);
 
 }  // namespace tarnwick::win32

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <algorithm>
 #include <functional>
 #include <iostream>
@@ -723,6 +726,65 @@ INSTANTIATE_TEST_SUITE_P(
                      "Nothing was changed.\r\n",
                      SwitchedCase::Unchanged}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A log goes only where nobody else can steer it: a link at its name, or a
+// second name of another file, is not written through, and nothing is made
+// at a dangling link's target; a pipe is no log; a folder others may write
+// is no place for one. Each run ends as it would with a plain log.
+TEST_F(Patch, ALogGoesOnlyWhereNobodyElseCanSteerIt) {
+    if (!UnderWine()) GTEST_SKIP() << "the links are made from the Linux side of Wine";
+    const std::wstring logs = Browsers + L"\\Logs\\", other = Browsers + L"\\other.txt",
+                       gone = Browsers + L"\\gone.txt", open = Browsers + L"\\Open\\";
+    ASSERT_NO_FATAL_FAILURE(MakeFolders(logs));
+    ASSERT_NO_FATAL_FAILURE(MakeFolders(open));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(other, "somebody else's\r\n"));
+    ASSERT_TRUE(::CreateHardLinkW((logs + L"second.log").c_str(), other.c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(gone, ""));
+    ASSERT_NO_FATAL_FAILURE(MakeLinuxLink(logs + L"link.log", other));
+    ASSERT_NO_FATAL_FAILURE(MakeLinuxLink(logs + L"dangling.log", gone));
+    ASSERT_TRUE(::DeleteFileW(gone.c_str()));
+    // Modify for Everyone, which Wine keeps as a Linux file mode and reads back as Full Control.
+    PSECURITY_DESCRIPTOR everyone = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL list = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;0x1301bf;;;WD)", 1, &everyone,
+                                                                       nullptr) &&
+                ::GetSecurityDescriptorDacl(everyone, &present, &list, &defaulted));
+    EXPECT_EQ(::SetNamedSecurityInfoW(std::wstring(open).data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, list, nullptr), 0u);
+    ::LocalFree(everyone);
+
+    const std::string line = "Not patched: there is nothing to undo in C:\\Program Files\\Mozilla Firefox\\ or "
+                             "C:\\Program Files (x86)\\Mozilla Firefox\\.";
+    const std::string notWritten = " The log was not written: ";
+    const struct {
+        std::wstring log;
+        std::string clause;
+    } rows[] = {
+        {logs + L"plain.log", ""},
+        {logs + L"link.log", notWritten + "C:\\Browsers\\Logs\\link.log is a link."},
+        {logs + L"dangling.log", notWritten + "This is a link that leads nowhere. C:\\Browsers\\Logs\\dangling.log."},
+        {logs + L"second.log", notWritten + "C:\\Browsers\\Logs\\second.log has more than one name."},
+        {open + L"t.log", notWritten + "Everyone (S-1-1-0) may move, delete or take over C:\\Browsers\\Open\\."},
+    };
+    for (const auto& row : rows) {
+        const SwitchedRun run = RunSwitched(L"/undo /log \"" + row.log + L"\"");
+        EXPECT_EQ(run.exitCode, std::optional<DWORD>(0));
+        EXPECT_EQ(run.output, line + row.clause + "\r\n");
+        if (row.clause.empty()) {
+            const std::string logged = ReadBytes(row.log).value_or("");
+            EXPECT_EQ(logged.substr(std::min<size_t>(logged.size(), 20)), "exit 0: " + line + "\r\n") << logged;
+        }
+    }
+    EXPECT_EQ(ReadBytes(other), std::optional<std::string>("somebody else's\r\n"));
+    EXPECT_FALSE(IsFile(gone)) << "a dangling link's target was made";
+    EXPECT_FALSE(IsFile(open + L"t.log"));
+
+    const SwitchedRun pipe = RunSwitched(L"/undo /log \\\\.\\pipe\\tarnwick-log");
+    EXPECT_EQ(pipe.exitCode, std::optional<DWORD>(2));
+    EXPECT_EQ(pipe.output.substr(0, 47), "/log: give the file as a drive or network path,");
+    WriteBytes(gone, "");  // the dangling link leads somewhere again, and the fixture's tidying up finds it
+}
 
 // Undo that cannot put the file right keeps the marker, so the next one
 // finishes the job.

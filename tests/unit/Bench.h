@@ -80,12 +80,16 @@ protected:
         return changes;
     }
 
-    // Runs a click; true when the program was ended by it.
+    // Runs a click; true when the program was ended by it. A failure goes on
+    // to the run-time error box, which waits for a person: unwatched.
     bool Click() {
         try {
             form.Command1_Click();
         } catch (const ProgramEnd&) {
             return true;
+        } catch (const Failure&) {
+            EXPECT_FALSE(platform.WatchdogArmed()) << "the run-time error box waits with the watchdog armed";
+            throw;
         }
         return false;
     }

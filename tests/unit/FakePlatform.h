@@ -36,6 +36,7 @@ struct Node {
     bool link = false;   // a reparse point, opened as itself
     unsigned names = 1;  // hard links
     FileId id = 0;       // the file system's own number: not part of what a tree holds
+    bool device = false;  // a log at its name opens no file on a disk
     bool operator==(const Node& other) const {
         return folder == other.folder && bytes == other.bytes && readOnly == other.readOnly &&
                link == other.link && names == other.names;
@@ -73,6 +74,8 @@ public:
     void CreateFolder(const std::wstring& name) override;
     std::vector<FolderEntry> Entries() override;
     std::unique_ptr<RunLock> TryLockRun() override;
+    FolderAccess Access() override;
+    std::unique_ptr<AppendOnlyFile> OpenToAppend(const std::wstring& name) override;
 
     // The path of `name` in this folder.
     std::wstring Below(const std::wstring& name) const {
@@ -116,10 +119,21 @@ private:
     bool committed_ = false;
 };
 
+// A log as it was opened: what was at its name, and its bytes.
+struct FakeAppendFile : AppendOnlyFile {
+    FakeAppendFile(Node& node, PathFacts facts) : node(node), facts(facts) {}
+    const PathFacts& Facts() const override { return facts; }
+    bool IsDiskFile() const override { return !node.device; }
+    void Append(const std::wstring& text) override { node.bytes.append(text.begin(), text.end()); }
+    Node& node;
+    PathFacts facts;
+};
+
 class FakeWatchdog : public Watchdog {
 public:
     explicit FakeWatchdog(FakePlatform& platform) : platform_(platform) {}
-    ~FakeWatchdog() override;
+    ~FakeWatchdog() override { LetGo(); }
+    bool LetGo() noexcept override;
 
 private:
     FakePlatform& platform_;
@@ -150,6 +164,9 @@ public:
     // The nth call of `operation` never returns: the scripted clock runs on
     // to the watchdog's limit, and the watchdog ends the run there.
     void HangAt(const std::string& operation, int nth = 1) { hangs[operation] = nth; }
+    // The nth call of `operation` returns only after the watchdog's limit,
+    // once its last word is out; the program ends before its next pause.
+    void SlowAt(const std::string& operation, int nth = 1) { slow[operation] = nth; }
     void Answer(int button) { answers.push_back(button); }
     // A program file whose version resource says `version`.
     void SetVersion(const std::wstring& file, FileVersion version) {
@@ -174,6 +191,8 @@ public:
     bool x86ProgramFiles = true;   // 64-bit Windows
     std::optional<int> watchdogExit;  // the exit code a watchdog ended the run with
     std::wstring watchdogStuckOn;     // what the step it ended was at
+    std::map<std::wstring, FolderAccess> access;  // by folder; else owned by Administrators, no entries
+    std::wstring runAccount = L"S-1-5-21-7-7-7-1001";
     std::chrono::milliseconds clock{0};
 
     bool Has(const std::wstring& path) const { return files.count(Key(path)) != 0; }
@@ -196,6 +215,7 @@ public:
 
     // ---- Platform ----
     int ShowMessage(const std::wstring& text, unsigned style) override {
+        if (WatchdogArmed()) throw std::logic_error("a box waits with the watchdog armed: " + Narrow(text));
         Step("ShowMessage", "box " + Narrow(text) + " /" + std::to_string(style));
         if (answers.empty()) return 1;  // OK
         int button = answers.front();
@@ -214,6 +234,7 @@ public:
     }
     std::chrono::milliseconds Ticks() override { return clock; }
     void Pause(std::chrono::milliseconds duration) override {
+        if (watchdogFired_) throw (killed = true, Killed{});  // it ends the program meanwhile
         clock += duration;
         // Waiting for the other run's lock: it goes on until it lets go.
         std::unique_lock<std::mutex> guard(baton_);
@@ -224,16 +245,17 @@ public:
         }
     }
     std::unique_ptr<Watchdog> StartWatchdog(
-        std::chrono::milliseconds limit,
-        std::function<int(const std::wstring& stuckOn)> lastWord) override {
+        std::chrono::milliseconds limit, std::optional<std::chrono::milliseconds>,
+        std::function<LastWord(const std::wstring& stuckOn)> lastWord) override {
         watchdogLimit_ = clock + limit;
         lastWord_ = std::move(lastWord);
+        watchdogFired_ = false;
         return std::make_unique<FakeWatchdog>(*this);
     }
     bool HasX86ProgramFiles() override { return x86ProgramFiles; }
-    void AppendToLog(const std::wstring& path, const std::wstring& line) noexcept override {  // not in a missing folder
-        if (HasFolder(path.substr(0, path.rfind(L'\\')))) files[Key(path)].bytes += "<time> " + Narrow(line) + "\r\n";
-    }
+    std::unique_ptr<HeldFolder> HoldVolumeRoot(const std::wstring& root) override { return HoldFolder(root); }
+    std::wstring RunAccount() override { return runAccount; }
+    LocalTime Now() override { return {2026, 12, 10, 7, 5, 9}; }
     std::string ToAnsi(const std::wstring& text) override {
         std::string bytes;
         for (wchar_t c : text) bytes += c < 0x80 ? static_cast<char>(c) : '?';
@@ -242,6 +264,7 @@ public:
     bool SamePath(const std::wstring& a, const std::wstring& b) override { return Key(a) == Key(b); }
     std::optional<std::wstring> BrowseForFolder(WindowHandle owner,
                                                 const std::wstring& prompt) override {
+        if (WatchdogArmed()) throw std::logic_error("the folder dialog waits with the watchdog armed");
         Step("BrowseForFolder",
              "browse " + Narrow(prompt) + " owner=" + std::to_string(static_cast<unsigned long long>(owner)));
         if (dialogAnswers.empty()) return std::nullopt;
@@ -307,6 +330,10 @@ public:
             hangs.erase(hang);
             Hang(entry);
         }
+        if (auto late = slow.find(operation); late != slow.end() && late->second == n) {
+            slow.erase(late);
+            FireWatchdog(entry);
+        }
         auto it = failures.find(operation);
         if (it != failures.end() && it->second.count(n)) Fail(it->second.at(n));
     }
@@ -314,16 +341,25 @@ public:
     // A step that blocks for ever: only a watchdog ends it, with the path
     // the step was at, and the run is gone then.
     [[noreturn]] void Hang(const std::string& entry) {
-        if (!lastWord_) throw std::logic_error("a step hangs for ever with no watchdog: " + entry);
+        FireWatchdog(entry);
+        killed = true;
+        throw Killed{};
+    }
+    // The watchdog's limit is met in the step at `entry`: its last word.
+    void FireWatchdog(const std::string& entry) {
+        if (!lastWord_ || watchdogFired_) throw std::logic_error("a step outlasts the watchdog: " + entry);
+        watchdogFired_ = true;
         clock = std::max(clock, watchdogLimit_);
         const auto arrow = entry.rfind("> ");  // "commit > path", else "verb path"
         const std::string path = entry.substr(arrow != std::string::npos ? arrow + 2 : entry.find(' ') + 1);
         watchdogStuckOn.assign(path.begin(), path.end());
-        watchdogExit = lastWord_(watchdogStuckOn);
-        killed = true;
-        throw Killed{};
+        const LastWord word = lastWord_(watchdogStuckOn);
+        watchdogExit = word.exitCode;
+        word.say();
     }
-    void LetGoOfWatchdog() { lastWord_ = nullptr; }
+    bool LetGoOfWatchdog() { return (lastWord_ = nullptr, !watchdogFired_); }  // false once it fired
+    // Nobody may be kept waiting for an answer by a run the watchdog can end.
+    bool WatchdogArmed() const { return lastWord_ && !watchdogFired_; }
     void RequireParentFolder(const std::wstring& path) {
         auto slash = path.find_last_of(L'\\', path.size() >= 2 ? path.size() - 2 : 0);
         if (slash == std::wstring::npos || !HasFolder(path.substr(0, slash + 1)))
@@ -409,9 +445,10 @@ private:
     std::deque<int> answers;
     std::deque<std::optional<std::wstring>> dialogAnswers;
     std::map<std::string, std::map<int, long>> failures;
-    std::map<std::string, int> hangs;
+    std::map<std::string, int> hangs, slow;
+    bool watchdogFired_ = false;
     std::chrono::milliseconds watchdogLimit_{0};
-    std::function<int(const std::wstring&)> lastWord_;
+    std::function<LastWord(const std::wstring&)> lastWord_;
     std::map<std::string, int> calls;
     int killAt_ = 0, steps_ = 0;
     FileId lastId_ = 0;
@@ -499,7 +536,7 @@ inline void FakeTemporaryFile::Commit(HeldFolder& folder, const std::wstring& na
     committed_ = true;
 }
 
-inline FakeWatchdog::~FakeWatchdog() { platform_.LetGoOfWatchdog(); }
+inline bool FakeWatchdog::LetGo() noexcept { return platform_.LetGoOfWatchdog(); }
 
 inline FakeRunLock::~FakeRunLock() { platform_.ReleaseLock(folder_); }
 
@@ -556,6 +593,19 @@ inline std::vector<FolderEntry> FakeHeldFolder::Entries() {
         if (key.rfind(prefix, 0) == 0 && key.find(L'\\', prefix.size()) == std::wstring::npos)
             entries.push_back({key.substr(prefix.size()), node.id});
     return entries;
+}
+
+inline FolderAccess FakeHeldFolder::Access() {
+    auto it = platform_.access.find(FakePlatform::Key(path_));
+    return it != platform_.access.end() ? it->second : FolderAccess{L"S-1-5-32-544", true, {}};
+}
+
+inline std::unique_ptr<AppendOnlyFile> FakeHeldFolder::OpenToAppend(const std::wstring& name) {
+    const std::wstring path = Below(name);
+    platform_.Step("OpenToAppend", "append " + FakePlatform::Narrow(path));
+    if (platform_.HasFolder(path)) platform_.Fail(FailureCode::AccessDenied);
+    if (!platform_.Has(path)) platform_.AddFile(path, "");
+    return std::make_unique<FakeAppendFile>(platform_.files[FakePlatform::Key(path)], platform_.FactsOf(path));
 }
 
 inline std::unique_ptr<RunLock> FakeHeldFolder::TryLockRun() {

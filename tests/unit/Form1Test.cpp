@@ -99,6 +99,20 @@ TEST_F(FormLoad, AClickThatNeverEndsIsEndedWithABoxThatSaysWhy) {
     EXPECT_EQ(platform.log.back().substr(platform.log.back().size() - 6), " /4112");
 }
 
+// A step that ends after all once the watchdog has fired is the click's
+// last: its box is the only one, and the window waits for the end.
+TEST_F(FormLoad, AClickWhoseStepEndsPastTheLimitTakesNoFurtherStep) {
+    InstallBrowser();
+    platform.SlowAt("Commit");
+    EXPECT_THROW(Click(), Killed);
+    EXPECT_TRUE(platform.watchdogExit);
+    for (const std::string& entry : platform.log) {
+        if (entry.rfind("box ", 0) == 0) {
+            EXPECT_EQ(entry.substr(0, 37), "box Tarnwick stopped after 5 minutes:");
+        }
+    }
+}
+
 TEST_F(FormLoad, AFileNamedLikeTheMarkerIsNotTheMarker) {
     InstallBrowser();
     platform.AddFile(Marker, "");

@@ -209,16 +209,18 @@ TEST(Refuses, ToWaitForeverForABusyFile) {
 
 // A step that never ends meets the watchdog: the run ends with 1618 while
 // it has changed nothing, with 1 once it has, naming the file it was stuck
-// on; the next run finishes the job.
+// on; the next run finishes the job. A step that ends after all, past the
+// limit, is the run's last: only the watchdog's line is written.
 TEST(CutShort, AStepThatNeverEndsMeetsTheWatchdog) {
     const struct {
         int commit, exitCode;
         std::wstring stuckOn;
-    } rows[] = {{1, 1618, Backup}, {2, 1, Prefs}};
+        bool endsLate;
+    } rows[] = {{1, 1618, Backup, false}, {2, 1, Prefs, false}, {2, 1, Prefs, true}};
     for (const auto& row : rows) {
         FakePlatform platform;
         Unpatched(platform);
-        platform.HangAt("Commit", row.commit);
+        (platform.*(row.endsLate ? &FakePlatform::SlowAt : &FakePlatform::HangAt))("Commit", row.commit);
         const Ran run = RunWith(platform, L"/patch");
         EXPECT_EQ(platform.watchdogExit, row.exitCode);
         EXPECT_EQ(platform.clock, std::chrono::minutes(5));
@@ -226,6 +228,7 @@ TEST(CutShort, AStepThatNeverEndsMeetsTheWatchdog) {
         const std::wstring start = L"Run-time error " + DecimalText(row.exitCode) +
                                    L": Tarnwick stopped after 5 minutes";
         EXPECT_EQ(run.line.substr(0, start.size()), start) << FakePlatform::Narrow(run.line);
+        EXPECT_EQ(run.line.find(L'\n'), run.line.size() - 1) << FakePlatform::Narrow(run.line);
         EXPECT_NE(run.line.find(row.stuckOn), std::wstring::npos);
         platform.killed = false;
         EXPECT_EQ(RunWith(platform, L"/patch").exitCode, 0);

@@ -1,3 +1,4 @@
+#include "app/RunLog.h"
 #include "app/Unattended.h"
 
 #include <climits>
@@ -20,6 +21,7 @@ struct ParseCase {
     std::wstring folder;
     bool force;
     std::wstring errorStart;  // Invalid: how the error begins
+    std::wstring log = L"";   // the log the run may write to
     friend void PrintTo(const ParseCase& c, std::ostream* out) { *out << c.name; }
 };
 
@@ -33,9 +35,11 @@ TEST_P(Parse, ReadsTheSwitches) {
     EXPECT_EQ(command.force, c.force);
     EXPECT_EQ(command.error.substr(0, c.errorStart.size()), c.errorStart);
     EXPECT_EQ(command.error.empty(), c.errorStart.empty()) << FakePlatform::Narrow(command.error);
+    EXPECT_EQ(command.log, c.log);
 }
 
 const std::wstring Fox = L"D:\\Apps\\Firefox\\";
+std::vector<std::wstring> Log(const wchar_t* log) { return {L"/undo", L"/log", log}; }
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLines, Parse,
@@ -85,7 +89,20 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"OnlyArm", {L"/patch", L"/only", L"arm64"}, Verb::Invalid, L"", false, L"/only takes"},
         ParseCase{"UndoOnly", {L"/undo", L"/only", L"x86"}, Verb::Invalid, L"", false, L"/only goes with"},
         ParseCase{"OnlyAndFolder", {L"/patch", L"/only", L"x86", L"/folder", L"D:\\A"}, Verb::Invalid, L"",
-                  false, L"/only and /folder cannot"}),
+                  false, L"/only and /folder cannot"},
+        ParseCase{"Log", Log(L"C:\\L\\t.log"), Verb::Undo, L"", false, L"", L"C:\\L\\t.log"},
+        ParseCase{"LogOnAShare", Log(L"\\\\s\\l\\t"), Verb::Undo, L"", false, L"", L"\\\\s\\l\\t"},
+        // A log the command line refuses is not written to, not even of the refusal.
+        ParseCase{"LogRelative", Log(L"C:t.log"), Verb::Invalid, L"", false, L"/log needs the full"},
+        ParseCase{"LogAFolder", Log(L"C:\\L\\"), Verb::Invalid, L"", false, L"/log needs the full"},
+        ParseCase{"LogDevice", Log(L"\\\\?\\C:\\t"), Verb::Invalid, L"", false, L"/log: give the file"},
+        ParseCase{"LogNtPath", Log(L"\\??\\C:\\t"), Verb::Invalid, L"", false, L"/log: give the file"},
+        ParseCase{"LogPipe", Log(L"\\\\h\\PIPE\\p"), Verb::Invalid, L"", false, L"/log: \\\\h\\PIPE\\p is a pipe"},
+        ParseCase{"LogStream", Log(L"C:\\L\\t:s"), Verb::Invalid, L"", false, L"/log: t:s names a stream"},
+        ParseCase{"LogConsole", Log(L"C:\\L\\CONIN$"), Verb::Invalid, L"", false, L"/log: CONIN$ is the"},
+        ParseCase{"LogNul", Log(L"C:\\L\\nul .txt"), Verb::Invalid, L"", false, L"/log: nul .txt is the name"},
+        ParseCase{"LogPort", Log(L"C:\\L\\lpt\u00B9"), Verb::Invalid, L"", false, L"/log: lpt\u00B9 is the name"},
+        ParseCase{"LogClimbing", Log(L"C:\\L\\..\\t"), Verb::Invalid, L"", false, L"/log: give the path"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Error codes and version numbers in the output lines, without the C
@@ -328,16 +345,143 @@ TEST_F(UnattendedRun, AChosenFolderIsPatchedAndSaysUndoWillNotReachIt) {
     EXPECT_FALSE(platform.Has(L"E:\\Fox\\defaults\\user.js.changed-3"));
 }
 
-// The log: first line and exit code, once per run; one that cannot be written fails nothing.
-TEST_F(UnattendedRun, LogsEachRunAndNeverFailsOverIt) {
+// The log: first line and exit code, once per run; a refused command line too.
+TEST_F(UnattendedRun, LogsEachRunTheCommandLineRefusedToo) {
+    platform.AddFolder(L"C:\\");
     platform.AddFolder(L"C:\\Logs");
     CapturedOutput output;
     EXPECT_EQ(RunUnattended(platform, {L"/undo", L"/force", L"-LOG", L"C:\\Logs\\t.log"}, output), 2);
-    EXPECT_EQ(RunUnattended(platform, {L"/patch", L"/log", L"C:\\None\\t.log"}, output), 3);
     EXPECT_EQ(RunUnattended(platform, {L"/patch", L"/log", L"/force"}, output), 2);
-    EXPECT_EQ(platform.Bytes(L"C:\\Logs\\t.log"), "<time> exit 2: /folder and /force go with /patch only: undo "
-                                                 "knows only the browser's own folders.\r\n");
+    EXPECT_EQ(platform.Bytes(L"C:\\Logs\\t.log"), "2026-12-10 07:05:09 exit 2: /folder and /force go with /patch "
+                                                 "only: undo knows only the browser's own folders.\r\n");
     EXPECT_NE(output.written.find(L"/log needs a file after it.\r\n\r\nUsage: tarnwick.exe /patch"), std::wstring::npos);
+}
+
+// A log that is refused, busy or cannot be written changes neither the run
+// nor its exit code: the line says why, and nothing is written to it.
+struct LogCase {
+    const char* name;
+    void (*arrange)(FakePlatform&);
+    std::wstring log;
+    std::string clause;  // added to the line; "" when the log is written
+    long long waited;    // on the scripted clock, for a busy log
+    friend void PrintTo(const LogCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class Logs : public ::testing::TestWithParam<LogCase> {};
+
+TEST_P(Logs, NeverChangeTheRunAndAreWrittenOnlyWhereNobodyElseCanSteerThem) {
+    const LogCase& c = GetParam();
+    FakePlatform platform;
+    platform.AddFolder(L"C:\\");
+    platform.AddFolder(L"C:\\Logs");
+    platform.AddFile(L"C:\\Logs\\t.log", "earlier\r\n");
+    if (c.arrange) c.arrange(platform);
+    const std::optional<std::string> before = platform.Bytes(c.log);
+    CapturedOutput output;
+    EXPECT_EQ(RunUnattended(platform, Log(c.log.c_str()), output), 0);
+    const std::string line = "Not patched: there is nothing to undo in C:\\Program Files\\Mozilla Firefox\\ or "
+                             "C:\\Program Files (x86)\\Mozilla Firefox\\.";
+    EXPECT_EQ(FakePlatform::Narrow(output.written), line + c.clause + "\r\n");
+    EXPECT_EQ(platform.Bytes(c.log),
+              c.clause.empty() ? before.value_or("") + "2026-12-10 07:05:09 exit 0: " + line + "\r\n" : before);
+    EXPECT_EQ(platform.clock.count(), c.waited);
+}
+
+const std::wstring Path = L"C:\\Logs\\t.log";
+const std::string NotWritten = " The log was not written: C:\\Logs\\";  // and what there
+std::wstring Key(const std::wstring& path) { return FakePlatform::Key(path); }
+AccessEntry Allow(const wchar_t* account, std::uint32_t rights, std::uint8_t flags = 0) {
+    return {0, flags, rights, account};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Unattended, Logs,
+    ::testing::Values(
+        LogCase{"Appended", nullptr, Path, "", 0},
+        LogCase{"Made", nullptr, L"C:\\Logs\\new.log", "", 0},
+        LogCase{"ALink", [](FakePlatform& p) { p.files[Key(Path)].link = true; }, Path,
+                NotWritten + "t.log is a link.", 0},
+        LogCase{"ASecondName", [](FakePlatform& p) { p.files[Key(Path)].names = 2; }, Path,
+                NotWritten + "t.log has more than one name.", 0},
+        LogCase{"ADevice", [](FakePlatform& p) { p.files[Key(Path)].device = true; }, Path,
+                NotWritten + "t.log is not a file on a disk.", 0},
+        LogCase{"BusyAMoment", [](FakePlatform& p) { p.FailAt("OpenToAppend", 1, FailureCode::FileBusy); }, Path,
+                "", 100},
+        LogCase{"BusyPastItsBound",
+                [](FakePlatform& p) {
+                    for (int n = 1; n <= 21; ++n) p.FailAt("OpenToAppend", n, n % 2 ? FailureCode::FileBusy : 32);
+                },
+                Path, NotWritten + "t.log is busy: another program keeps it open.", 2000},
+        LogCase{"Failing", [](FakePlatform& p) { p.FailAt("OpenToAppend"); }, Path,
+                " The log was not written: injected.", 0},
+        LogCase{"InALink", [](FakePlatform& p) { p.files[Key(L"C:\\Logs")].link = true; }, Path,
+                NotWritten + " is a link.", 0},
+        LogCase{"InAFolderThatIsNotThere", nullptr, L"C:\\None\\t.log",
+                " The log was not written: C:\\None\\ does not exist.", 0},
+        LogCase{"InAFolderOthersMayWrite",
+                [](FakePlatform& p) { p.access[L"c:\\logs"] = {L"S-1-5-32-544", true, {Allow(L"S-1-1-0", 1u << 30)}}; },
+                Path, " The log was not written: Everyone (S-1-1-0) may add, remove or change files in C:\\Logs\\.",
+                0},
+        LogCase{"OnAShareAsSystem", [](FakePlatform& p) { p.runAccount = L"S-1-5-18"; }, L"\\\\srv\\logs\\t.log",
+                " The log was not written: a run as SYSTEM reaches \\\\srv\\logs\\ as the computer's account, which "
+                "cannot tell who may change a folder there.",
+                0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Who may change a folder on the log's way: only SYSTEM, Administrators,
+// TrustedInstaller and the run's own account, whatever else the entries say.
+struct RightsCase {
+    const char* name;
+    FolderAccess folder;
+    std::vector<AccessEntry> parent;  // C:\'s entries; "Root" rows are C:\ itself
+    bool holdsTheLog;
+    std::wstring why;  // how the refusal begins; "" when the folder passes
+};
+
+TEST(LogFolderRights, AreOnlyThoseOfTrustedAccounts) {
+    constexpr std::uint32_t Delete = 0x10000, WriteDac = 0x40000, GenericAll = 0x10000000,
+                            GenericWrite = 0x40000000, ReadAndExecute = 0x1200A9, AddFile = 0x2,
+                            AddFolder = 0x4, DeleteChild = 0x40;
+    constexpr std::uint8_t Inherited = 0x10, InheritOnlyForAll = 0x0B;
+    const wchar_t *Admins = L"S-1-5-32-544", *Users = L"S-1-5-32-545", *Authenticated = L"S-1-5-11",
+                  *Run = L"S-1-5-21-1-2-3-1001";
+    const FolderAccess windowsLogs{L"S-1-5-18", true,
+                                   {Allow(L"S-1-5-18", GenericAll, 3), Allow(Admins, 0x1F01FF, 3),
+                                    Allow(Users, ReadAndExecute, 3), Allow(L"S-1-3-0", GenericAll, InheritOnlyForAll),
+                                    Allow(Account::TrustedInstaller, 0x1F01FF)}};
+    const RightsCase rows[] = {
+        {"WindowsLogs", windowsLogs, {Allow(Authenticated, AddFolder)}, true, L""},
+        {"OwnedByTheRunsAccount", {Run, true, {Allow(Run, GenericAll)}}, {}, true, L""},
+        {"OwnedByAnotherUser", {L"S-1-5-21-1-2-3-1002", true, {}}, {}, false,
+         L"C:\\Logs\\ belongs to S-1-5-21-1-2-3-1002"},
+        {"NoAccessList", {Admins, false, {}}, {}, false, L"anyone may move, delete or take over C:\\Logs\\"},
+        {"InheritedEntry", {Admins, true, {Allow(Users, WriteDac, Inherited)}}, {}, false,
+         L"Users (S-1-5-32-545) may move, delete or take over C:\\Logs\\"},
+        {"InheritOnlyEntry", {Admins, true, {Allow(Users, GenericAll, InheritOnlyForAll)}}, {}, true, L""},
+        {"GenericWrite", {Admins, true, {Allow(Authenticated, GenericWrite)}}, {}, true,
+         L"Authenticated Users (S-1-5-11) may add, remove or change files in C:\\Logs\\"},
+        {"GenericWriteOnTheWay", {Admins, true, {Allow(Authenticated, GenericWrite)}}, {}, false, L""},
+        {"DenyExcusesNothing", {Admins, true, {{1, 0, GenericAll, L"S-1-1-0"}, Allow(L"S-1-1-0", Delete)}}, {},
+         false, L"Everyone (S-1-1-0) may move"},
+        {"CreatorOwner", {Admins, true, {Allow(L"S-1-3-0", GenericAll), Allow(L"S-1-3-1", GenericAll)}}, {}, true,
+         L""},
+        {"ParentGrantsDeleteChild", {Admins, true, {}}, {Allow(Users, DeleteChild)}, false,
+         L"Users (S-1-5-32-545) may delete what C:\\ holds, C:\\Logs\\ among it"},
+        {"RootsAddFolderRight", {Admins, true, {Allow(Authenticated, AddFolder)}}, {}, false, L""},
+        {"RootHoldingTheLog", {Admins, true, {Allow(Authenticated, AddFile)}}, {}, true,
+         L"Authenticated Users (S-1-5-11) may add"},
+        {"AnObjectEntry", {Admins, true, {{5, 0, Delete, L""}}}, {}, false,
+         L"an access entry of a kind Tarnwick does not read may move"},
+    };
+    for (const RightsCase& row : rows) {
+        const bool root = std::string(row.name).rfind("Root", 0) == 0;
+        const FolderOnTheWay parent{L"C:\\", {Admins, true, row.parent}};
+        const FolderOnTheWay folder{root ? L"C:\\" : L"C:\\Logs\\", row.folder};
+        const std::wstring why = UntrustedHold(folder, root ? nullptr : &parent, row.holdsTheLog, Run);
+        EXPECT_EQ(why.substr(0, row.why.size()), row.why) << row.name << ": " << FakePlatform::Narrow(why);
+        EXPECT_EQ(why.empty(), row.why.empty()) << row.name << ": " << FakePlatform::Narrow(why);
+    }
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32Platform.h"
+#include "platform/win32/Win32Watchdog.h"
 
 namespace tarnwick::win32 {
 namespace {
@@ -317,6 +318,27 @@ TEST(Win32Text, PathsCompareAsTheFileSystemDoes) {
     EXPECT_EQ(platform.ToAnsi(L"ab\r\n"), "ab\r\n");
     EXPECT_EQ(platform.ToAnsi(L""), "");
     EXPECT_TRUE(platform.HasX86ProgramFiles()) << "Wine's 64-bit loader runs 64-bit Windows";
+}
+
+// A last word that never ends has its time, and the process ends all the
+// same: with the exit code the word settled, or 1 before it settled one.
+// Letting go of a watchdog that has fired returns at once.
+TEST(Win32Watchdog, ALastWordThatNeverEndsStillEndsTheRun) {
+    static const HANDLE ended = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    static const HANDLE never = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    static UINT exitCode = 0;
+    const auto end = std::exchange(WatchdogEnd(), [](UINT code) { ::SetEvent((exitCode = code, ended)); });
+    for (const bool settles : {true, false}) {
+        auto dog = StartWatchdogThread(std::chrono::milliseconds(10), std::chrono::milliseconds(100), [settles](auto&) {
+            if (!settles) ::WaitForSingleObject(never, INFINITE);
+            return LastWord{1618, [] { ::WaitForSingleObject(never, INFINITE); }};
+        });
+        ASSERT_EQ(::WaitForSingleObject(ended, 10000), WAIT_OBJECT_0) << settles;
+        EXPECT_EQ(exitCode, settles ? 1618u : 1u);
+        EXPECT_FALSE(dog->LetGo());
+    }
+    ::SetEvent(never);  // the blocked words end, and their threads with them
+    WatchdogEnd() = end;
 }
 
 }  // namespace
