@@ -520,6 +520,28 @@ HWND App::Image1() const { return ::GetDlgItem(window_, 105); }
 
 void App::ClickButton() { ::PostMessageW(Command1(), BM_CLICK, 0, 0); }
 
+void App::PressKey(WORD key, int downs, WORD modifier) {
+    auto send = [](WORD code, DWORD flags) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = code;
+        input.ki.dwFlags = flags;
+        ::SendInput(1, &input, sizeof input);
+        ::Sleep(30);
+    };
+    if (modifier) send(modifier, 0);
+    for (int i = 0; i < downs; ++i) send(key, 0);
+    send(key, KEYEVENTF_KEYUP);
+    if (modifier) send(modifier, KEYEVENTF_KEYUP);
+    ::Sleep(200);
+}
+
+HWND App::Focus() const {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window_, nullptr), &gui) ? gui.hwndFocus : nullptr;
+}
+
 bool App::AnyBox() const { return !TopLevelWindows(processId_, L"#32770").empty(); }
 
 Box App::NextBox(std::chrono::milliseconds timeout) {

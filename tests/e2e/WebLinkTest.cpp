@@ -1,7 +1,9 @@
 // The web link label as a person uses it: it leans while the pointer is on
 // it, straightens when the pointer reaches the window's own parts, opens the
-// site through the shell once per click, and costs no GDI objects to hover.
+// site through the shell once per click, and costs no GDI objects to hover;
+// from the keyboard, and as a screen reader sees it.
 
+#include <oleacc.h>
 #include <winternl.h>
 
 #include <gtest/gtest.h>
@@ -492,6 +494,173 @@ TEST_F(WebLinkNoOpen, ClicksOnTheLogoAndTheSurfaceOpenNothingWhileTheLinkStillDo
     EXPECT_EQ(AddressesOnceSettled(1), std::vector<std::string>{SiteAddress});
     EXPECT_TRUE(app.Running());
     EXPECT_FALSE(app.AnyBox());
+}
+
+// ---------------------------------------------------------------- keyboard
+
+// A control's picture once two looks a moment apart agree.
+Capture Settled(HWND control) {
+    Capture last = CaptureClient(control);
+    WaitUntil([&] {
+        ::Sleep(150);
+        Capture now = CaptureClient(control);
+        const bool same = now == last;
+        last = std::move(now);
+        return same;
+    });
+    return last;
+}
+
+// `with` differs from `without` only on the outline of one rectangle, and
+// that holds all of the label's ink.
+void ExpectOnlyAFocusFrame(const Capture& without, const Capture& with) {
+    ASSERT_EQ(with.width, without.width);
+    ASSERT_EQ(with.height, without.height);
+    const UINT32 ground = Contrast(without).ground;
+    RECT frame{with.width, with.height, -1, -1}, ink = frame;
+    std::vector<POINT> changed;
+    for (int y = 0; y < with.height; ++y)
+        for (int x = 0; x < with.width; ++x) {
+            const size_t i = static_cast<size_t>(y) * with.width + x;
+            auto grow = [&](RECT& r) { r = {std::min<LONG>(r.left, x), std::min<LONG>(r.top, y), std::max<LONG>(r.right, x), std::max<LONG>(r.bottom, y)}; };
+            if (without.pixels[i] != ground) grow(ink);
+            if (with.pixels[i] != without.pixels[i]) grow(frame), changed.push_back({x, y});
+        }
+    EXPECT_GE(changed.size(), 40u) << "no focus rectangle";
+    for (const POINT& p : changed)
+        EXPECT_TRUE(p.x == frame.left || p.x == frame.right || p.y == frame.top || p.y == frame.bottom)
+            << p.x << "," << p.y << " changed inside the frame";
+    EXPECT_TRUE(frame.left <= ink.left && frame.top <= ink.top && ink.right <= frame.right && ink.bottom <= frame.bottom);
+}
+
+using WebLinkKeys = WebLinkFixture;
+
+// Without a mouse: Tab and Shift+Tab go between the button and the link,
+// which shows its focus; Enter (even held) and Space there open the site
+// once each; the focus comes back after another window; Enter on the
+// button does nothing.
+TEST_F(WebLinkKeys, TabReachesTheLinkWhichShowsItsFocusAndOpensTheSiteOnEnterOrSpace) {
+    App app;
+    ASSERT_TRUE(app.Window());
+    BringToFront(app);
+    EXPECT_EQ(app.Focus(), app.Command1());
+    // Hovered first, so the link leans with the focus and without.
+    MoveTo(app, Place::Link);
+    const Capture unfocused = Settled(app.Label1());
+    for (auto [modifier, stop] : {std::pair{WORD(0), app.Label1()}, {WORD(0), app.Command1()},
+                                  {WORD(VK_SHIFT), app.Label1()}, {WORD(VK_SHIFT), app.Command1()},
+                                  {WORD(0), app.Label1()}}) {
+        app.PressKey(VK_TAB, 1, modifier);
+        ASSERT_TRUE(WaitUntil([&] { return app.Focus() == stop; })) << "Tab with " << modifier;
+        if (stop == app.Command1()) {
+            EXPECT_EQ(Settled(app.Label1()), unfocused) << "the focus rectangle stayed";
+        }
+    }
+    ExpectOnlyAFocusFrame(unfocused, Settled(app.Label1()));
+    const bool dark = ContrastRatio(::GetSysColor(COLOR_WINDOWTEXT), 0xFFFFFF) < 4.5;
+    app.Screenshot(dark ? L"link-focused-dark-scheme" : L"link-focused");
+
+    app.PressKey(VK_RETURN, 6);
+    EXPECT_EQ(AddressesOnceSettled(1), std::vector<std::string>{SiteAddress});
+    app.PressKey(VK_SPACE);
+    EXPECT_EQ(AddressesOnceSettled(2), std::vector<std::string>(2, SiteAddress));
+
+    HWND other = ::CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 60, 60, nullptr,
+                                   nullptr, nullptr, nullptr);
+    ::SetForegroundWindow(other);
+    EXPECT_TRUE(WaitUntil([&] {
+        for (MSG message; ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE);) ::DispatchMessageW(&message);
+        return ::GetForegroundWindow() == other;
+    }));
+    BringToFront(app);
+    EXPECT_EQ(app.Focus(), app.Label1()) << "after another window";
+    ::DestroyWindow(other);
+
+    app.PressKey(VK_TAB);
+    ASSERT_EQ(app.Focus(), app.Command1());
+    app.PressKey(VK_RETURN);
+    EXPECT_EQ(AddressesOnceSettled(2).size(), 2u);
+    EXPECT_FALSE(app.AnyBox());
+    EXPECT_FALSE(IsFile(PrefsFile) || IsFolder(MarkerFolder));
+    EXPECT_EQ(::GetWindowLongPtrW(app.Command1(), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
+    app.PressKey(VK_F4, 1, VK_MENU);
+    EXPECT_EQ(app.WaitForExit(), 0u) << "Alt+F4";
+}
+
+// ---------------------------------------------------------------- screen readers
+
+VARIANT Self() {
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    return self;
+}
+
+template <typename Getter>
+std::wstring TextOf(IAccessible* object, Getter get) {
+    BSTR text = nullptr;
+    if (FAILED((object->*get)(Self(), &text)) || !text) return L"<none>";
+    std::wstring result(text, ::SysStringLen(text));
+    ::SysFreeString(text);
+    return result;
+}
+
+template <typename Getter>
+LONG NumberOf(IAccessible* object, Getter get) {
+    VARIANT value{};
+    return SUCCEEDED((object->*get)(Self(), &value)) && value.vt == VT_I4 ? value.lVal : -1;
+}
+
+using WebLinkAccessibility = WebLinkFixture;
+
+// Asked from another process, as a screen reader asks: the link says what
+// it is, where, and whether it has the focus, and follows the address on
+// its default action; the payload box is invisible; once the window is
+// gone, every question fails.
+TEST_F(WebLinkAccessibility, TellsAScreenReaderItIsALinkToTheSiteAndFollowsIt) {
+    App app;
+    ASSERT_TRUE(app.Window());
+    const auto loaded = [&] {
+        const auto modules = ModulesOf(app.ProcessId());
+        return std::any_of(modules.begin(), modules.end(),
+                           [](const std::wstring& name) { return ::lstrcmpiW(name.c_str(), L"oleacc.dll") == 0; });
+    };
+    EXPECT_FALSE(loaded()) << "Active Accessibility was loaded before anyone asked";
+    ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
+    IAccessible* link = nullptr;
+    IAccessible* box = nullptr;
+    ASSERT_EQ(::AccessibleObjectFromWindow(app.Label1(), OBJID_CLIENT, __uuidof(IAccessible),
+                                           reinterpret_cast<void**>(&link)), S_OK);
+    ASSERT_EQ(::AccessibleObjectFromWindow(app.Text1(), OBJID_CLIENT, __uuidof(IAccessible),
+                                           reinterpret_cast<void**>(&box)), S_OK);
+    EXPECT_TRUE(loaded());
+    EXPECT_EQ(NumberOf(link, &IAccessible::get_accRole), ROLE_SYSTEM_LINK);
+    EXPECT_EQ(TextOf(link, &IAccessible::get_accName), L"tarn.example");
+    EXPECT_EQ(TextOf(link, &IAccessible::get_accValue), L"http://tarn.example/");
+    EXPECT_EQ(TextOf(link, &IAccessible::get_accDefaultAction), L"Jump");
+    const LONG states = STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED | STATE_SYSTEM_FOCUSED | STATE_SYSTEM_INVISIBLE;
+    EXPECT_EQ(NumberOf(link, &IAccessible::get_accState) & states, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED);
+    EXPECT_EQ(NumberOf(box, &IAccessible::get_accState) & STATE_SYSTEM_INVISIBLE, STATE_SYSTEM_INVISIBLE);
+    LONG left = 0, top = 0, width = 0, height = 0;
+    EXPECT_EQ(link->accLocation(&left, &top, &width, &height, Self()), S_OK);
+    RECT shown{};
+    ::GetWindowRect(app.Label1(), &shown);
+    EXPECT_EQ((std::vector<LONG>{left, top, left + width, top + height}),
+              (std::vector<LONG>{shown.left, shown.top, shown.right, shown.bottom}));
+
+    BringToFront(app);
+    app.PressKey(VK_TAB);
+    EXPECT_EQ(NumberOf(link, &IAccessible::get_accState) & states,
+              STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED | STATE_SYSTEM_FOCUSED);
+    EXPECT_EQ(link->accDoDefaultAction(Self()), S_OK);
+    EXPECT_EQ(AddressesOnceSettled(1), std::vector<std::string>{SiteAddress});
+
+    app.Close();
+    EXPECT_EQ(app.WaitForExit(), 0u);
+    EXPECT_EQ(NumberOf(link, &IAccessible::get_accRole), -1);
+    link->Release();
+    box->Release();
+    ::CoUninitialize();
 }
 
 }  // namespace
