@@ -521,19 +521,14 @@ HWND App::Image1() const { return ::GetDlgItem(window_, 105); }
 void App::ClickButton() { ::PostMessageW(Command1(), BM_CLICK, 0, 0); }
 
 void App::PressKey(WORD key, int downs, WORD modifier) {
-    auto send = [](WORD code, DWORD flags) {
-        INPUT input{};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = code;
-        input.ki.dwFlags = flags;
-        ::SendInput(1, &input, sizeof input);
-        ::Sleep(30);
-    };
-    if (modifier) send(modifier, 0);
-    for (int i = 0; i < downs; ++i) send(key, 0);
-    send(key, KEYEVENTF_KEYUP);
-    if (modifier) send(modifier, KEYEVENTF_KEYUP);
-    ::Sleep(200);
+    std::vector<INPUT> strokes;
+    auto stroke = [&](WORD code, DWORD up) { strokes.push_back({INPUT_KEYBOARD, {.ki = {code, 0, up, 0, 0}}}); };
+    if (modifier) stroke(modifier, 0);
+    for (int i = 0; i < downs; ++i) stroke(key, 0);
+    stroke(key, KEYEVENTF_KEYUP);
+    if (modifier) stroke(modifier, KEYEVENTF_KEYUP);
+    ::SendInput(static_cast<UINT>(strokes.size()), strokes.data(), sizeof(INPUT));
+    ::Sleep(300);
 }
 
 HWND App::Focus() const {

@@ -2,8 +2,6 @@
 // dialog, and the failures a person can run into on the way. Every run
 // ends on its own: the exit code is checked on every path.
 
-#include <oleacc.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -1008,12 +1006,6 @@ TEST_F(Planted, LibrariesAreNeverLoadedByTheWindowTheLinkTheDialogOrTheSwitches)
         App app;
         ASSERT_TRUE(app.Window());
         app.ClickPointerAt(app.Label1(), 3, 3);  // the site link
-        IAccessible* link = nullptr;  // and a screen reader's question about it
-        ::CoInitialize(nullptr);
-        if (SUCCEEDED(::AccessibleObjectFromWindow(app.Label1(), OBJID_CLIENT, __uuidof(IAccessible),
-                                                   reinterpret_cast<void**>(&link))))
-            link->Release();
-        ::CoUninitialize();
         app.ClickButton();
         app.Press(ExpectBox(app, CannotFindBox), IDYES);
         const Box dialog = ExpectFolderDialog(app);

@@ -210,44 +210,33 @@ TEST_F(WebLink, EachClickOpensTheSiteOnceWithTheWindowAsOwner) {
     EXPECT_TRUE(form.browserFolder().empty());
 }
 
-// Tab and Shift+Tab go to the other stop, Ctrl+Tab nowhere. On the link,
-// Enter posts its click once however long it is held, Space when released
+// Tab and Shift+Tab go to the other stop, Ctrl+Tab nowhere. Enter on the
+// link posts its click once however long it is held, Space when released
 // after a press there; it leans while it has the focus or the pointer.
-// Nothing opens inside a key's handler.
 TEST_F(WebLink, KeysMoveBetweenTheStopsAndOpenTheSiteFromTheLink) {
-    struct Step {
-        std::function<void()> event;
-        int toLink, toButton, clicks;
-        bool italic;
-    };
+    struct Step { std::function<void()> event; int toLink, toButton, clicks; bool italic; };
     const Step steps[] = {
         {[&] { form.Form_KeyDown(Key::Tab, 0); }, 1, 0, 0, false},
         {[&] { form.Label1_GotFocus(); }, 1, 0, 0, true},
         {[&] { form.Form_MouseMove(0, 0, 0, 0); }, 1, 0, 0, true},
         {[&] { form.Form_KeyDown(Key::Tab, CtrlMask); }, 1, 0, 0, true},
+        {[&] { form.Label1_KeyDown(Key::Return, 0, true); }, 1, 0, 0, true},  // a repeat
         {[&] { form.Label1_KeyDown(Key::Return, 0, false); }, 1, 0, 1, true},
-        {[&] { form.Label1_KeyDown(Key::Return, 0, true); }, 1, 0, 1, true},
-        {[&] { form.Label1_KeyUp(Key::Space, 0); }, 1, 0, 1, true},
+        {[&] { form.Label1_KeyUp(Key::Space, 0); }, 1, 0, 1, true},  // not pressed here
         {[&] { form.Label1_KeyDown(Key::Space, 0, false); }, 1, 0, 1, true},
-        {[&] { form.Label1_KeyUp(Key::Space, 0); }, 1, 0, 2, true},
-        {[&] { form.Label1_KeyDown(Key::Space, 0, false); }, 1, 0, 2, true},
-        {[&] { form.Form_KeyDown(Key::Tab, ShiftMask); }, 1, 1, 2, true},
-        {[&] { form.Label1_LostFocus(); }, 1, 1, 2, false},
-        {[&] { form.Label1_KeyUp(Key::Space, 0); }, 1, 1, 2, false},
-        {[&] { form.Label1_MouseMove(0, 0, 0, 0); }, 1, 1, 2, true},
-        {[&] { form.Form_KeyDown(Key::Tab, 0); }, 2, 1, 2, true},
-        {[&] { form.Label1_GotFocus(); form.Label1_LostFocus(); }, 2, 1, 2, true},
+        {[&] { form.Form_KeyDown(Key::Tab, ShiftMask); }, 1, 1, 1, true},
+        {[&] { form.Label1_LostFocus(); }, 1, 1, 1, false},
+        {[&] { form.Label1_KeyUp(Key::Space, 0); }, 1, 1, 1, false},
+        {[&] { form.Label1_MouseMove(0, 0, 0, 0); }, 1, 1, 1, true},
+        {[&] { form.Label1_GotFocus(); form.Label1_LostFocus(); }, 1, 1, 1, true},  // the pointer's still on it
     };
     int number = 0;
     for (const Step& step : steps) {
         step.event();
-        ++number;
-        EXPECT_EQ(label1.focusTaken, step.toLink) << "after step " << number;
-        EXPECT_EQ(command1.focusTaken, step.toButton) << "after step " << number;
-        EXPECT_EQ(label1.clicksPosted, step.clicks) << "after step " << number;
-        EXPECT_EQ(label1.italic, step.italic) << "after step " << number;
+        EXPECT_EQ((std::vector<int>{label1.focusTaken, command1.focusTaken, label1.clicksPosted, label1.italic}),
+                  (std::vector<int>{step.toLink, step.toButton, step.clicks, step.italic}))
+            << "after step " << ++number;
     }
-    EXPECT_EQ(command1.clicksPosted, 0);
     EXPECT_TRUE(platform.log.empty());
 }
 
@@ -312,13 +301,9 @@ TEST(FrameLayout, ScalesTheSystemsFontByTheWindowsDpiOverTheSystemsDpi) {
 // A pixel clear of the text at 96 DPI, as much in inches at others, kept
 // inside the label; the system's line as thick at the window's DPI.
 TEST(FrameLayout, TheLinksFocusRectangleGoesRoundItsTextAtTheWindowsDpi) {
-    const Pixels at96 = FocusRectAround({0, 0, 76, 14}, 89, 17, 96);
-    EXPECT_EQ((std::vector<int>{at96.left, at96.top, at96.width, at96.height}), (std::vector<int>{0, 0, 77, 15}));
-    const Pixels at144 = FocusRectAround({3, 2, 100, 20}, 134, 23, 144);
-    EXPECT_EQ((std::vector<int>{at144.left, at144.top, at144.width, at144.height}),
-              (std::vector<int>{1, 0, 104, 23}));
-    for (const auto& [dpi, systemDpi, frames] :
-         {std::tuple{96u, 96u, 1}, {144u, 144u, 1}, {120u, 96u, 1}, {144u, 96u, 2}, {192u, 96u, 2}, {96u, 144u, 1}})
+    const Pixels box = FocusRectAround({3, 2, 100, 20}, 134, 23, 144);
+    EXPECT_EQ((std::vector<int>{box.left, box.top, box.width, box.height}), (std::vector<int>{1, 0, 104, 23}));
+    for (auto [dpi, systemDpi, frames] : {std::tuple{96u, 96u, 1}, {120u, 96u, 1}, {144u, 96u, 2}, {96u, 144u, 1}})
         EXPECT_EQ(FocusFramesAt(dpi, systemDpi), frames) << dpi << "/" << systemDpi;
 }
 
