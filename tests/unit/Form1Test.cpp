@@ -298,8 +298,7 @@ TEST(FrameLayout, ScalesTheSystemsFontByTheWindowsDpiOverTheSystemsDpi) {
             << row.systemHeight << " at " << row.dpi << "/" << row.systemDpi;
 }
 
-// A pixel clear of the text at 96 DPI, as much in inches at others, kept
-// inside the label; the system's line as thick at the window's DPI.
+// Round the text, a pixel clear at 96 DPI, within the label; the system's line as thick at any DPI.
 TEST(FrameLayout, TheLinksFocusRectangleGoesRoundItsTextAtTheWindowsDpi) {
     const Pixels box = FocusRectAround({3, 2, 100, 20}, 134, 23, 144);
     EXPECT_EQ((std::vector<int>{box.left, box.top, box.width, box.height}), (std::vector<int>{1, 0, 104, 23}));
