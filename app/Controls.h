@@ -17,6 +17,12 @@ public:
     virtual bool FontItalic() const = 0;
     virtual void SetFontItalic(bool italic) = 0;
     virtual void SetEnabled(bool enabled) = 0;
+    // Takes the keyboard focus as the keyboard moves it: shown from then on,
+    // even where the system had hidden it.
+    virtual void SetFocus() = 0;
+    // Queues the command a click on the control sends: it runs from the
+    // window's message loop, after the event at hand.
+    virtual void PostClick() = 0;
 };
 
 struct Form1Controls {

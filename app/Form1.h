@@ -28,6 +28,16 @@ inline constexpr std::wstring_view UndoInstructions =
 inline constexpr std::wstring_view WaitingInstructions =
     L"Waiting for another run of Tarnwick to finish\u2026";
 
+// Key codes and shift bits as the key handlers take them.
+namespace Key {
+inline constexpr short Tab = 9;
+inline constexpr short Return = 13;
+inline constexpr short Space = 32;
+}  // namespace Key
+inline constexpr short ShiftMask = 1;
+inline constexpr short CtrlMask = 2;
+inline constexpr short AltMask = 4;
+
 // The program's one window: its handlers and the state that outlives an
 // event. It reaches its controls through Form1Controls and the OS only
 // through Platform, so every handler runs the same on a test bench. The
@@ -47,6 +57,15 @@ public:
     void image1_MouseMove(short Button, short Shift, float X, float Y);
     void Label1_Click();
 
+    // The keyboard. The form sees each key first: Tab and Shift+Tab move
+    // between the button and the link. On the link, Enter and Space open the
+    // site as a click does; it leans while it has the focus.
+    void Form_KeyDown(short KeyCode, short Shift);
+    void Label1_KeyDown(short KeyCode, short Shift, bool Repeated);
+    void Label1_KeyUp(short KeyCode, short Shift);
+    void Label1_GotFocus();
+    void Label1_LostFocus();
+
     WindowHandle hWnd() const override { return controls_.Form.hWnd(); }
 
     const std::wstring& browserFolder() const { return engine_.browserFolder(); }
@@ -61,6 +80,7 @@ private:
     // asked or told anything.
     void ArmWatchdog();
     void Disarm();
+    void PointerOnLink(bool on);
 
     Platform& platform_;
     Form1Controls controls_;
@@ -68,6 +88,9 @@ private:
     std::unique_ptr<Watchdog> watchdog_;
     bool waiting_ = false;
     std::optional<std::wstring> instructionsBeforeWaiting_;  // while the notice shows
+    bool pointerOnLink_ = false;  // where the pointer was last reported
+    bool linkFocused_ = false;
+    bool spaceDownOnLink_ = false;  // Space opens on its release, if pressed here
 };
 
 }  // namespace tarnwick

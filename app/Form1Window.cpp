@@ -116,6 +116,21 @@ short ShiftKeys(WPARAM wParam) {
                               ((::GetKeyState(VK_MENU) < 0) ? 4 : 0));
 }
 
+// The shift keys held down with a key, as the key handlers take them.
+short HeldShiftKeys() {
+    return static_cast<short>(((::GetKeyState(VK_SHIFT) < 0) ? ShiftMask : 0) |
+                              ((::GetKeyState(VK_CONTROL) < 0) ? CtrlMask : 0) |
+                              ((::GetKeyState(VK_MENU) < 0) ? AltMask : 0));
+}
+
+// What a subclassed control does by itself.
+LRESULT DefaultControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    static const auto defSubclassProc =
+        win32::SystemFunctionOrNull<DefSubclassProcFn, win32::CommonControls>("DefSubclassProc");
+    return defSubclassProc ? defSubclassProc(hwnd, message, wParam, lParam)
+                           : ::DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
 }  // namespace
 
 // ---- Win32Control ----
@@ -150,6 +165,19 @@ void Win32Control::SetText(const std::wstring& text) {
 }
 
 void Win32Control::SetEnabled(bool enabled) { ::EnableWindow(hwnd_, enabled ? TRUE : FALSE); }
+
+void Win32Control::SetFocus() {
+    ::SetFocus(hwnd_);
+    // Moved by a key: from now on the window shows where the focus is, as a
+    // dialog does once Tab is pressed.
+    ::SendMessageW(hwnd_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+}
+
+// A button's click and a static control's are both notification 0.
+void Win32Control::PostClick() {
+    ::PostMessageW(::GetParent(hwnd_), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(hwnd_), BN_CLICKED),
+                   reinterpret_cast<LPARAM>(hwnd_));
+}
 
 void Win32Control::SetFontItalic(bool italic) {
     // The same value again is no change to draw: no repaint, no flicker.
@@ -319,15 +347,43 @@ LRESULT CALLBACK Form1Window::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
 LRESULT CALLBACK Form1Window::ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                           UINT_PTR id, DWORD_PTR selfPointer) noexcept {
     auto* self = reinterpret_cast<Form1Window*>(selfPointer);
-    if (message == WM_MOUSEMOVE) self->MouseMoved(hwnd, wParam, lParam);
-    using win32::CommonControls;
-    static const auto removeSubclass =
-        win32::SystemFunctionOrNull<RemoveWindowSubclassFn, CommonControls>("RemoveWindowSubclass");
-    static const auto defSubclassProc =
-        win32::SystemFunctionOrNull<DefSubclassProcFn, CommonControls>("DefSubclassProc");
-    if (message == WM_NCDESTROY && removeSubclass) removeSubclass(hwnd, &Form1Window::ControlProc, id);
-    return defSubclassProc ? defSubclassProc(hwnd, message, wParam, lParam)
-                           : ::DefWindowProcW(hwnd, message, wParam, lParam);
+    const bool link = hwnd == self->label1_.hwnd();
+    switch (message) {
+        case WM_MOUSEMOVE:
+            self->MouseMoved(hwnd, wParam, lParam);
+            break;
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+            self->KeyPressed(hwnd, message, wParam, lParam);
+            break;
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS:
+            if (link) self->LinkFocusChanged(message == WM_SETFOCUS);
+            break;
+        case WM_PAINT:
+            if (link && self->PaintLinkWithFocus()) return 0;
+            break;
+        case WM_UPDATEUISTATE:
+            // The focus is to be shown, or hidden, from now on.
+            if (link) ::InvalidateRect(hwnd, nullptr, TRUE);
+            break;
+        case WM_GETOBJECT:
+            if (link) {
+                if (const auto answer = self->linkAccessibility_.Answer(hwnd, wParam, lParam)) return *answer;
+            }
+            break;
+        case WM_NCDESTROY: {
+            if (link) self->linkAccessibility_.Disconnect();
+            static const auto removeSubclass = win32::SystemFunctionOrNull<RemoveWindowSubclassFn,
+                                                                           win32::CommonControls>(
+                "RemoveWindowSubclass");
+            if (removeSubclass) removeSubclass(hwnd, &Form1Window::ControlProc, id);
+            break;
+        }
+        default:
+            break;
+    }
+    return DefaultControlProc(hwnd, message, wParam, lParam);
 }
 
 void Form1Window::MouseMoved(HWND source, WPARAM wParam, LPARAM lParam) noexcept {
@@ -346,6 +402,86 @@ void Form1Window::MouseMoved(HWND source, WPARAM wParam, LPARAM lParam) noexcept
             form_->image1_MouseMove(button, shift, x, y);
         }
     });
+}
+
+// The form sees each key first, wherever the focus is; a key on the link
+// goes on to the link's own handlers. A key held down repeats its press.
+void Form1Window::KeyPressed(HWND source, UINT message, WPARAM key, LPARAM flags) noexcept {
+    const auto code = static_cast<short>(key);
+    const short shift = HeldShiftKeys();
+    const bool repeated = (static_cast<DWORD>(flags) & (KF_REPEAT << 16)) != 0;
+    Guard([&] {
+        if (message == WM_KEYDOWN) form_->Form_KeyDown(code, shift);
+        if (source != label1_.hwnd()) return;
+        if (message == WM_KEYDOWN) {
+            form_->Label1_KeyDown(code, shift, repeated);
+        } else {
+            form_->Label1_KeyUp(code, shift);
+        }
+    });
+}
+
+void Form1Window::LinkFocusChanged(bool focused) noexcept {
+    linkFocused_ = focused;
+    Guard([&] {
+        if (focused) {
+            form_->Label1_GotFocus();
+        } else {
+            form_->Label1_LostFocus();
+        }
+    });
+    // The focus rectangle comes or goes, whether or not the lean changed.
+    ::InvalidateRect(label1_.hwnd(), nullptr, TRUE);
+}
+
+// While the link has the focus, and the window shows where the focus is,
+// the control paints into this paint and the focus rectangle goes on top.
+bool Form1Window::PaintLinkWithFocus() noexcept {
+    HWND link = label1_.hwnd();
+    if (!linkFocused_ || (::SendMessageW(link, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS)) return false;
+    PAINTSTRUCT paint{};
+    HDC dc = ::BeginPaint(link, &paint);
+    if (!dc) return false;
+    DefaultControlProc(link, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    DrawLinkFocus(dc);
+    ::EndPaint(link, &paint);
+    return true;
+}
+
+// The system's focus rectangle around the text as the control lays it out
+// (not the whole label, which reaches over the logo), as thick at the
+// window's DPI as the system draws it at its own.
+void Form1Window::DrawLinkFocus(HDC dc) noexcept {
+    HWND link = label1_.hwnd();
+    RECT client{};
+    ::GetClientRect(link, &client);
+    wchar_t text[256] = {};
+    const int length = ::GetWindowTextW(link, text, 256);
+    const win32::ScopedSelection font(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(link, WM_GETFONT, 0, 0)));
+    RECT measured = client;
+    ::DrawTextW(dc, text, length, &measured, DT_CALCRECT | DT_LEFT | DT_EXPANDTABS | DT_WORDBREAK);
+    const Pixels box = FocusRectAround(
+        {measured.left, measured.top, measured.right - measured.left, measured.bottom - measured.top},
+        client.right, client.bottom, dpi_);
+    RECT frame{box.left, box.top, box.left + box.width, box.top + box.height};
+    UINT across = 1, down = 1;
+    ::SystemParametersInfoW(SPI_GETFOCUSBORDERWIDTH, 0, &across, 0);
+    ::SystemParametersInfoW(SPI_GETFOCUSBORDERHEIGHT, 0, &down, 0);
+    for (int frames = FocusFramesAt(dpi_, SystemDpi()); frames > 0; --frames) {
+        ::DrawFocusRect(dc, &frame);
+        ::InflateRect(&frame, -static_cast<int>(across), -static_cast<int>(down));
+    }
+}
+
+// Leaving the window, and coming back to it, keeps the focus where it was.
+void Form1Window::RememberFocus() noexcept {
+    HWND focus = ::GetFocus();
+    if (focus && (focus == command1_.hwnd() || focus == label1_.hwnd())) focusToRestore_ = focus;
+}
+
+void Form1Window::RestoreFocus() noexcept {
+    HWND target = focusToRestore_ ? focusToRestore_ : command1_.hwnd();
+    if (target) ::SetFocus(target);
 }
 
 LRESULT Form1Window::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
@@ -381,6 +517,13 @@ LRESULT Form1Window::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
         case WM_MOUSEMOVE:
             MouseMoved(hwnd_, wParam, lParam);
             return 0;
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+            KeyPressed(hwnd_, message, wParam, lParam);
+            return 0;
+        case WM_ACTIVATE:
+            if (LOWORD(wParam) == WA_INACTIVE) RememberFocus();
+            break;
         case WM_ERASEBKGND: {
             RECT client{};
             ::GetClientRect(hwnd_, &client);
@@ -414,7 +557,7 @@ LRESULT Form1Window::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
             break;
         }
         case WM_SETFOCUS:
-            if (command1_.hwnd()) ::SetFocus(command1_.hwnd());
+            RestoreFocus();
             return 0;
         case WmGetDpiScaledSize: {
             // The frame at the new DPI, exactly as it is first made there.
@@ -450,7 +593,7 @@ LRESULT Form1Window::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
 }
 
 void Form1Window::CreateControls() {
-    const DWORD child = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
+    const DWORD child = WS_CHILD | WS_CLIPSIBLINGS;
     // Each control is made where it belongs at the window's DPI: moving it
     // afterwards would cost a round of window messages per control.
     auto make = [&](const wchar_t* kind, const wchar_t* text, DWORD style, DWORD exStyle, int id,
@@ -467,14 +610,17 @@ void Form1Window::CreateControls() {
     // text where they meet, and the link label over the logo in their shared
     // strip, so the whole site name is the link. The button is an ordinary
     // push button: neither the default (Enter) nor the cancel (Esc) button.
-    HWND command1 = make(L"BUTTON", PatchCaption.data(), BS_PUSHBUTTON | WS_TABSTOP, 0, Command1Id,
-                         Command1Box);
-    HWND label1 = make(L"STATIC", WebSiteHost.data(), SS_LEFT | SS_NOTIFY, 0, Label1Id, Label1Box);
-    HWND label2 = make(L"STATIC", L"", SS_LEFT | SS_NOTIFY, 0, Label2Id, Label2Box);
-    image1_ = make(L"STATIC", L"", SS_OWNERDRAW | SS_NOTIFY, 0, Image1Id, Image1Box);
-    // The payload box lies outside the client area. It is read-only and no
-    // tab stop, so keys typed at the window can never reach the file. Its
-    // text comes once its font is set, so its lines are laid out only once.
+    // The button and the link are the window's two tab stops.
+    HWND command1 = make(L"BUTTON", PatchCaption.data(), WS_VISIBLE | BS_PUSHBUTTON | WS_TABSTOP, 0,
+                         Command1Id, Command1Box);
+    HWND label1 = make(L"STATIC", WebSiteHost.data(), WS_VISIBLE | SS_LEFT | SS_NOTIFY | WS_TABSTOP, 0,
+                       Label1Id, Label1Box);
+    HWND label2 = make(L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_NOTIFY, 0, Label2Id, Label2Box);
+    image1_ = make(L"STATIC", L"", WS_VISIBLE | SS_OWNERDRAW | SS_NOTIFY, 0, Image1Id, Image1Box);
+    // The payload box lies outside the client area, and is not shown at all,
+    // so a screen reader passes it by. It is read-only and no tab stop, so
+    // keys typed at the window can never reach the file. Its text comes once
+    // its font is set, so its lines are laid out only once.
     HWND text1 = make(L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_LEFT, WS_EX_CLIENTEDGE,
                       Text1Id, Text1Box);
 
@@ -498,7 +644,7 @@ void Form1Window::CreateControls() {
     }
     static const auto setSubclass = win32::SystemFunction<SetWindowSubclassFn, win32::CommonControls>(
         "SetWindowSubclass");
-    for (HWND control : {label1, label2, image1_})
+    for (HWND control : {command1, label1, label2, image1_})
         setSubclass(control, &Form1Window::ControlProc, 0, reinterpret_cast<DWORD_PTR>(this));
 
     ApplyFonts(dpi_);

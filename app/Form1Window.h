@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/Form1.h"
+#include "platform/win32/AccessibleLink.h"
 #include "platform/win32/Handles.h"
 #include "platform/win32/Win32Platform.h"
 
@@ -24,6 +25,8 @@ public:
     bool FontItalic() const override { return italic_; }
     void SetFontItalic(bool italic) override;
     void SetEnabled(bool enabled) override;
+    void SetFocus() override;
+    void PostClick() override;
 
 private:
     void ApplyFont() noexcept;
@@ -67,6 +70,12 @@ private:
     void ApplyFonts(UINT dpi) noexcept;
     void PlaceControls(UINT dpi) noexcept;
     void MouseMoved(HWND source, WPARAM wParam, LPARAM lParam) noexcept;
+    void KeyPressed(HWND source, UINT message, WPARAM key, LPARAM flags) noexcept;
+    void LinkFocusChanged(bool focused) noexcept;
+    bool PaintLinkWithFocus() noexcept;
+    void DrawLinkFocus(HDC dc) noexcept;
+    void RememberFocus() noexcept;
+    void RestoreFocus() noexcept;
     void DrawLogo(const DRAWITEMSTRUCT& item) noexcept;
     void ReadColourScheme() noexcept;
     HBRUSH GroundBrush() const noexcept;
@@ -87,6 +96,8 @@ private:
     bool inCommand_ = false;
     bool closePending_ = false;
     bool systemColours_ = false;  // window text on window, instead of on white
+    bool linkFocused_ = false;
+    HWND focusToRestore_ = nullptr;  // the button or the link, when the window was last left
     int exitCode_ = 0;
 
     win32::UniqueHicon icon_;
@@ -103,6 +114,7 @@ private:
     HWND image1_ = nullptr;
 
     std::unique_ptr<Form1> form_;
+    win32::LinkAccessibility linkAccessibility_{WebSiteAddress.data()};
 };
 
 }  // namespace tarnwick

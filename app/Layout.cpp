@@ -31,4 +31,17 @@ int FontHeightFor(int systemHeight, unsigned dpi, unsigned systemDpi) {
     return systemDpi ? Scale(systemHeight, dpi, systemDpi) : systemHeight;
 }
 
+Pixels FocusRectAround(const Pixels& text, int labelWidth, int labelHeight, unsigned dpi) {
+    const int spare = std::max(1, PixelsOf(15, dpi));
+    const int left = std::max(0, text.left - spare);
+    const int top = std::max(0, text.top - spare);
+    const int right = std::min(labelWidth, text.left + text.width + spare);
+    const int bottom = std::min(labelHeight, text.top + text.height + spare);
+    return {left, top, right - left, bottom - top};
+}
+
+int FocusFramesAt(unsigned dpi, unsigned systemDpi) {
+    return systemDpi ? std::max(1, Scale(1, dpi, systemDpi)) : 1;
+}
+
 }  // namespace tarnwick

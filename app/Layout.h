@@ -38,4 +38,12 @@ Pixels FramePlacement(unsigned dpi, const FrameMargins& margins, const Pixels& w
 // DPI, made right for a window at `dpi`.
 int FontHeightFor(int systemHeight, unsigned dpi, unsigned systemDpi);
 
+// The link's focus rectangle: its text's box with a pixel to spare at 96
+// DPI (as much in inches at `dpi`), kept inside the label.
+Pixels FocusRectAround(const Pixels& text, int labelWidth, int labelHeight, unsigned dpi);
+
+// How many of the system's focus frames, each inside the last, draw the
+// line as thick at `dpi` as the system draws it at its own DPI.
+int FocusFramesAt(unsigned dpi, unsigned systemDpi);
+
 }  // namespace tarnwick

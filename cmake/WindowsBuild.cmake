@@ -34,6 +34,7 @@ add_library(tarnwick_win32 STATIC
   platform/win32/Win32Watchdog.cpp
   platform/win32/NtFiles.cpp
   platform/win32/ShellOpen.cpp
+  platform/win32/AccessibleLink.cpp
   platform/win32/Win32Output.cpp
   app/Form1Window.cpp)
 # Windows' Known DLLs only: comctl32 is loaded by the program itself, once

@@ -13,7 +13,7 @@ add_executable(tarnwick_e2e
   tests/e2e/WebLinkTest.cpp
   tests/e2e/TreeTest.cpp)
 target_include_directories(tarnwick_e2e PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(tarnwick_e2e PRIVATE gtest gtest_main shell32 user32 gdi32 ole32)
+target_link_libraries(tarnwick_e2e PRIVATE gtest gtest_main shell32 user32 gdi32 ole32 oleaut32 oleacc)
 target_link_options(tarnwick_e2e PRIVATE -static)
 add_dependencies(tarnwick_e2e tarnwick tarnwick_planted)
 

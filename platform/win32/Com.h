@@ -7,6 +7,9 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include <new>
+#include <utility>
+
 #include "platform/win32/Handles.h"
 #include "platform/win32/SystemLibraries.h"
 
@@ -54,6 +57,37 @@ struct BstrTraits {
 template <typename T>
 using UniqueCoTaskMem = UniqueResource<T, CoTaskMemTraits<T>>;
 using UniqueBstr = UniqueResource<BSTR, BstrTraits>;
+
+// The reference count of a COM object of our own: the last Release deletes
+// it. Objects are made only by MakeObject, so they always live on the heap.
+template <typename Interface>
+class Counted : public Interface {
+public:
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override {
+        return static_cast<ULONG>(::InterlockedIncrement(&references_));
+    }
+    ULONG STDMETHODCALLTYPE Release() noexcept override {
+        const LONG left = ::InterlockedDecrement(&references_);
+        if (left == 0) delete this;
+        return static_cast<ULONG>(left);
+    }
+
+protected:
+    Counted() noexcept = default;
+    virtual ~Counted() = default;
+
+private:
+    LONG references_ = 1;
+};
+
+// A new object whose first reference the result holds; null when there is
+// no memory. From then on its references decide how long it lives.
+template <typename Object, typename... Arguments>
+ComPtr<Object> MakeObject(Arguments&&... arguments) noexcept {
+    ComPtr<Object> made;
+    *made.put() = new (std::nothrow) Object(std::forward<Arguments>(arguments)...);
+    return made;
+}
 
 // OLE for the user-interface thread: the shell's dialog and its automation
 // objects want a single-threaded apartment. Made on first need, ended with

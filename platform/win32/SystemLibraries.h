@@ -18,6 +18,10 @@ struct Ole32 {
 struct OleAut32 {
     static constexpr wchar_t Name[] = L"oleaut32.dll";
 };
+// Active Accessibility: only once a screen reader or another client asks.
+struct OleAcc {
+    static constexpr wchar_t Name[] = L"oleacc.dll";
+};
 // Not imported, so that nothing is looked for beside the program before its
 // first statement has set where libraries come from. The manifest's
 // activation context still makes it version 6.

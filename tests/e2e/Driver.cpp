@@ -520,6 +520,23 @@ HWND App::Image1() const { return ::GetDlgItem(window_, 105); }
 
 void App::ClickButton() { ::PostMessageW(Command1(), BM_CLICK, 0, 0); }
 
+void App::PressKey(WORD key, int downs, WORD modifier) {
+    std::vector<INPUT> strokes;
+    auto stroke = [&](WORD code, DWORD up) { strokes.push_back({INPUT_KEYBOARD, {.ki = {code, 0, up, 0, 0}}}); };
+    if (modifier) stroke(modifier, 0);
+    for (int i = 0; i < downs; ++i) stroke(key, 0);
+    stroke(key, KEYEVENTF_KEYUP);
+    if (modifier) stroke(modifier, KEYEVENTF_KEYUP);
+    ::SendInput(static_cast<UINT>(strokes.size()), strokes.data(), sizeof(INPUT));
+    ::Sleep(300);
+}
+
+HWND App::Focus() const {
+    GUITHREADINFO gui{};
+    gui.cbSize = sizeof gui;
+    return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window_, nullptr), &gui) ? gui.hwndFocus : nullptr;
+}
+
 bool App::AnyBox() const { return !TopLevelWindows(processId_, L"#32770").empty(); }
 
 Box App::NextBox(std::chrono::milliseconds timeout) {

@@ -136,6 +136,10 @@ public:
 
     // Clicks the button the way the keyboard would: no pointer needed.
     void ClickButton();
+    // A key pressed at the window in front: held for `downs` key-downs (the
+    // later ones repeats), with `modifier` held round it when there is one.
+    void PressKey(WORD key, int downs = 1, WORD modifier = 0);
+    HWND Focus() const;  // the program's keyboard focus, read across processes
     // The next box or dialog the program shows; fails the test if none comes.
     Box NextBox(std::chrono::milliseconds timeout = 10s);
     bool AnyBox() const;

@@ -1,7 +1,9 @@
 // The web link label as a person uses it: it leans while the pointer is on
 // it, straightens when the pointer reaches the window's own parts, opens the
-// site through the shell once per click, and costs no GDI objects to hover.
+// site through the shell once per click (from the keyboard and a screen
+// reader too), and costs no GDI objects to hover.
 
+#include <oleacc.h>
 #include <winternl.h>
 
 #include <gtest/gtest.h>
@@ -343,6 +345,7 @@ void QuickMove(HWND window, POINT client) {
 using WebLinkResources = WebLinkFixture;
 
 TEST_F(WebLinkResources, HoveringTheLinkAThousandTimesCostsNoGdiObjects) {
+    if (sizeof(void*) == 4) GTEST_SKIP() << "Wine's 32-bit processes keep no GDI handle table in their PEB";
     // The counter must see a new object, or an unchanged count proves nothing.
     {
         const GdiCount before = CountGdi(::GetCurrentProcess());
@@ -492,6 +495,146 @@ TEST_F(WebLinkNoOpen, ClicksOnTheLogoAndTheSurfaceOpenNothingWhileTheLinkStillDo
     EXPECT_EQ(AddressesOnceSettled(1), std::vector<std::string>{SiteAddress});
     EXPECT_TRUE(app.Running());
     EXPECT_FALSE(app.AnyBox());
+}
+
+// ---------------------------------------------------------------- keyboard
+
+// A control's picture once two looks a moment apart agree.
+Capture Settled(HWND control) {
+    Capture last;
+    WaitUntil([&] {
+        const Capture now = CaptureClient(control);
+        return std::exchange(last, now) == now || (::Sleep(150), false);
+    });
+    return last;
+}
+
+// `with` differs from `without` only on the outline of one rectangle, and
+// all of the label's ink lies within it.
+void ExpectOnlyAFocusFrame(const Capture& without, const Capture& with) {
+    ASSERT_EQ(with.pixels.size(), without.pixels.size());
+    const LONG width = with.width, size = static_cast<LONG>(with.pixels.size());
+    RECT frame{width, with.height, -1, -1};
+    int changed = 0, stray = 0;
+    for (LONG i = 0; i < size; ++i)
+        if (with.pixels[i] != without.pixels[i])
+            ++changed, frame = {std::min(frame.left, i % width), std::min(frame.top, i / width),
+                                std::max(frame.right, i % width), std::max(frame.bottom, i / width)};
+    const UINT32 ground = Contrast(without).ground;
+    for (LONG i = 0, x = 0, y = 0; i < size; ++i, x = i % width, y = i / width) {
+        const bool inside = x > frame.left && x < frame.right && y > frame.top && y < frame.bottom;
+        const bool outside = x < frame.left || x > frame.right || y < frame.top || y > frame.bottom;
+        stray += (with.pixels[i] != without.pixels[i] && inside) || (without.pixels[i] != ground && outside);
+    }
+    EXPECT_TRUE(changed >= 40 && frame.right < with.width - 1) << "no focus rectangle round the text";
+    EXPECT_EQ(stray, 0) << "changes inside the frame, or ink outside it";
+}
+
+using WebLinkKeys = WebLinkFixture;
+
+// Tab and Shift+Tab go between the button and the link, which shows its
+// focus; Enter (held too) and Space there open the site once each; the focus
+// comes back after another window; Enter on the button does nothing.
+TEST_F(WebLinkKeys, TabReachesTheLinkWhichShowsItsFocusAndOpensTheSiteOnEnterOrSpace) {
+    App app;
+    ASSERT_TRUE(app.Window());
+    BringToFront(app);
+    EXPECT_EQ(app.Focus(), app.Command1());
+    // Hovered first, so the link leans with the focus and without.
+    MoveTo(app, Place::Link);
+    const Capture unfocused = Settled(app.Label1());
+    for (auto [modifier, stop] : {std::pair{WORD(0), app.Label1()}, {WORD(0), app.Command1()},
+                                  {WORD(VK_SHIFT), app.Label1()}, {WORD(VK_SHIFT), app.Command1()},
+                                  {WORD(0), app.Label1()}}) {
+        app.PressKey(VK_TAB, 1, modifier);
+        ASSERT_TRUE(WaitUntil([&] { return app.Focus() == stop; })) << "Tab with " << modifier;
+        if (stop == app.Command1()) {
+            EXPECT_EQ(Settled(app.Label1()), unfocused) << "the focus rectangle stayed";
+        }
+    }
+    ExpectOnlyAFocusFrame(unfocused, Settled(app.Label1()));
+    const bool dark = ContrastRatio(::GetSysColor(COLOR_WINDOWTEXT), 0xFFFFFF) < 4.5;
+    app.Screenshot(dark ? L"link-focused-dark-scheme" : L"link-focused");
+
+    app.PressKey(VK_RETURN, 6);
+    EXPECT_EQ(AddressesOnceSettled(1), std::vector<std::string>{SiteAddress});
+    app.PressKey(VK_SPACE);
+    EXPECT_EQ(AddressesOnceSettled(2), std::vector<std::string>(2, SiteAddress));
+
+    HWND other = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 60, 60, nullptr, nullptr,
+                                   nullptr, nullptr);
+    ::SetForegroundWindow(other);
+    EXPECT_TRUE(WaitUntil([&] { return app.Focus() == nullptr; })) << "the window was not left";
+    BringToFront(app);
+    EXPECT_EQ(app.Focus(), app.Label1()) << "after another window";
+    ::DestroyWindow(other);
+
+    app.PressKey(VK_TAB);
+    ASSERT_EQ(app.Focus(), app.Command1());
+    app.PressKey(VK_RETURN);
+    EXPECT_EQ(AddressesOnceSettled(2).size(), 2u);
+    EXPECT_FALSE(app.AnyBox());
+    EXPECT_FALSE(IsFile(PrefsFile) || IsFolder(MarkerFolder));
+    EXPECT_EQ(::GetWindowLongPtrW(app.Command1(), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
+    app.PressKey(VK_F4, 1, VK_MENU);
+    EXPECT_EQ(app.WaitForExit(), 0u) << "Alt+F4";
+}
+
+// ---------------------------------------------------------------- screen readers
+
+using WebLinkAccessibility = WebLinkFixture;
+
+// Asked from another process, as a screen reader asks, and only then loaded:
+// the link says what it is, where, and whether it has the focus, and follows
+// the address on its default action; the payload box is invisible; once the
+// window is gone, every question fails.
+TEST_F(WebLinkAccessibility, TellsAScreenReaderItIsALinkToTheSiteAndFollowsIt) {
+    App app;
+    ASSERT_TRUE(app.Window());
+    const auto loaded = [&] { return std::ranges::count(ModulesOf(app.ProcessId()), std::wstring(L"oleacc.dll")); };
+    EXPECT_FALSE(loaded());
+    ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
+    IAccessible *link = nullptr, *box = nullptr;
+    for (auto [control, object] : {std::pair{app.Label1(), &link}, {app.Text1(), &box}})
+        ASSERT_EQ(::AccessibleObjectFromWindow(control, OBJID_CLIENT, __uuidof(IAccessible),
+                                               reinterpret_cast<void**>(object)), S_OK);
+    EXPECT_TRUE(loaded());
+    VARIANT self{};  // CHILDID_SELF
+    self.vt = VT_I4;
+    const auto text = [&](auto get) {
+        BSTR value = nullptr;
+        const std::wstring got = SUCCEEDED((link->*get)(self, &value)) && value ? value : L"<none>";
+        ::SysFreeString(value);
+        return got;
+    };
+    const auto number = [&](IAccessible* object, auto get) {
+        VARIANT value{};
+        return SUCCEEDED((object->*get)(self, &value)) && value.vt == VT_I4 ? value.lVal : -1;
+    };
+    EXPECT_EQ(number(link, &IAccessible::get_accRole), ROLE_SYSTEM_LINK);
+    EXPECT_EQ(text(&IAccessible::get_accName), L"tarn.example");
+    EXPECT_EQ(text(&IAccessible::get_accValue), L"http://tarn.example/");
+    EXPECT_EQ(text(&IAccessible::get_accDefaultAction), L"Jump");
+    const LONG linked = STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED, states = linked | STATE_SYSTEM_FOCUSED;
+    EXPECT_EQ(number(link, &IAccessible::get_accState) & (states | STATE_SYSTEM_INVISIBLE), linked);
+    EXPECT_EQ(number(box, &IAccessible::get_accState) & STATE_SYSTEM_INVISIBLE, STATE_SYSTEM_INVISIBLE);
+    RECT shown{}, told{};
+    ::GetWindowRect(app.Label1(), &shown);
+    EXPECT_EQ(link->accLocation(&told.left, &told.top, &told.right, &told.bottom, self), S_OK);
+    EXPECT_TRUE(told.left == shown.left && told.top == shown.top && told.left + told.right == shown.right &&
+                told.top + told.bottom == shown.bottom);
+
+    BringToFront(app);
+    app.PressKey(VK_TAB);
+    EXPECT_EQ(number(link, &IAccessible::get_accState) & states, states);
+    EXPECT_EQ(link->accDoDefaultAction(self), S_OK);
+    EXPECT_EQ(AddressesOnceSettled(1), std::vector<std::string>{SiteAddress});
+    app.Close();
+    EXPECT_EQ(app.WaitForExit(), 0u);
+    EXPECT_EQ(number(link, &IAccessible::get_accRole), -1);
+    link->Release();
+    box->Release();
+    ::CoUninitialize();
 }
 
 }  // namespace

@@ -628,11 +628,15 @@ public:
         ++italicSets;
     }
     void SetEnabled(bool value) override { enabled = value; }
+    void SetFocus() override { ++focusTaken; }
+    void PostClick() override { ++clicksPosted; }
     std::wstring text;
     bool italic = false;
     bool enabled = true;
     int textChanges = 0;
     int italicSets = 0;
+    int focusTaken = 0;
+    int clicksPosted = 0;
 };
 
 class FakeWindow : public OwnerWindow {

@@ -224,6 +224,36 @@ TEST_F(WebLink, EachClickOpensTheSiteOnceWithTheWindowAsOwner) {
     EXPECT_TRUE(form.browserFolder().empty());
 }
 
+// Tab and Shift+Tab go to the other stop, Ctrl+Tab nowhere. Enter on the
+// link posts its click once however long it is held, Space when released
+// after a press there; it leans while it has the focus or the pointer.
+TEST_F(WebLink, KeysMoveBetweenTheStopsAndOpenTheSiteFromTheLink) {
+    struct Step { std::function<void()> event; int toLink, toButton, clicks; bool italic; };
+    const Step steps[] = {
+        {[&] { form.Form_KeyDown(Key::Tab, 0); }, 1, 0, 0, false},
+        {[&] { form.Label1_GotFocus(); }, 1, 0, 0, true},
+        {[&] { form.Form_MouseMove(0, 0, 0, 0); }, 1, 0, 0, true},
+        {[&] { form.Form_KeyDown(Key::Tab, CtrlMask); }, 1, 0, 0, true},
+        {[&] { form.Label1_KeyDown(Key::Return, 0, true); }, 1, 0, 0, true},  // a repeat
+        {[&] { form.Label1_KeyDown(Key::Return, 0, false); }, 1, 0, 1, true},
+        {[&] { form.Label1_KeyUp(Key::Space, 0); }, 1, 0, 1, true},  // not pressed here
+        {[&] { form.Label1_KeyDown(Key::Space, 0, false); }, 1, 0, 1, true},
+        {[&] { form.Form_KeyDown(Key::Tab, ShiftMask); }, 1, 1, 1, true},
+        {[&] { form.Label1_LostFocus(); }, 1, 1, 1, false},
+        {[&] { form.Label1_KeyUp(Key::Space, 0); }, 1, 1, 1, false},
+        {[&] { form.Label1_MouseMove(0, 0, 0, 0); }, 1, 1, 1, true},
+        {[&] { form.Label1_GotFocus(); form.Label1_LostFocus(); }, 1, 1, 1, true},  // the pointer's still on it
+    };
+    int number = 0;
+    for (const Step& step : steps) {
+        step.event();
+        EXPECT_EQ((std::vector<int>{label1.focusTaken, command1.focusTaken, label1.clicksPosted, label1.italic}),
+                  (std::vector<int>{step.toLink, step.toButton, step.clicks, step.italic}))
+            << "after step " << ++number;
+    }
+    EXPECT_TRUE(platform.log.empty());
+}
+
 TEST(WebSite, IsAnHttpAddressOfItsOwnHost) {
     EXPECT_EQ(WebSiteAddress.rfind(L"http://", 0), 0u);
     EXPECT_EQ(std::wstring(WebSiteAddress).substr(7, WebSiteHost.size()), WebSiteHost);
@@ -280,6 +310,14 @@ TEST(FrameLayout, ScalesTheSystemsFontByTheWindowsDpiOverTheSystemsDpi) {
     for (const Row& row : rows)
         EXPECT_EQ(FontHeightFor(row.systemHeight, row.dpi, row.systemDpi), row.expected)
             << row.systemHeight << " at " << row.dpi << "/" << row.systemDpi;
+}
+
+// Round the text, a pixel clear at 96 DPI, within the label; the system's line as thick at any DPI.
+TEST(FrameLayout, TheLinksFocusRectangleGoesRoundItsTextAtTheWindowsDpi) {
+    const Pixels box = FocusRectAround({3, 2, 100, 20}, 134, 23, 144);
+    EXPECT_EQ((std::vector<int>{box.left, box.top, box.width, box.height}), (std::vector<int>{1, 0, 104, 23}));
+    for (auto [dpi, systemDpi, frames] : {std::tuple{96u, 96u, 1}, {120u, 96u, 1}, {144u, 96u, 2}, {96u, 144u, 1}})
+        EXPECT_EQ(FocusFramesAt(dpi, systemDpi), frames) << dpi << "/" << systemDpi;
 }
 
 // ---- colour schemes ----
