@@ -288,9 +288,10 @@ using NtQueryInformationProcessFn = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, P
 // Wine keeps each process's GDI objects in a handle table that the PEB points
 // at, laid out as on Windows: 24-byte entries, the type byte at offset 14,
 // zero for a free entry. Counting live entries there is what
-// GetGuiResources would answer, if Wine implemented it.
+// GetGuiResources would answer, if Wine implemented it. The PEB's pointer is
+// a pointer of the process, as wide as this driver's.
 std::optional<int> LiveGdiHandles(HANDLE process) {
-    constexpr size_t PebGdiTableOffset = 0xF8;
+    constexpr size_t PebGdiTableOffset = sizeof(void*) == 8 ? 0xF8 : 0x94;
     constexpr size_t EntrySize = 24;
     constexpr size_t TypeOffset = 14;
     constexpr size_t MaxHandles = 0x4000;  // Wine's limit; the table is larger
@@ -299,7 +300,7 @@ std::optional<int> LiveGdiHandles(HANDLE process) {
     if (!query) return std::nullopt;
     PROCESS_BASIC_INFORMATION basic{};
     if (query(process, ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0) return std::nullopt;
-    UINT64 table = 0;
+    ULONG_PTR table = 0;
     SIZE_T got = 0;
     if (!::ReadProcessMemory(process, static_cast<const char*>(static_cast<void*>(basic.PebBaseAddress)) +
                                           PebGdiTableOffset,
