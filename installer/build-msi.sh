@@ -36,6 +36,10 @@ rm -rf "$out" "$stage"
 mkdir -p "$stage"
 cp "$exe" "$stage/tarnwick.exe"
 cp "$icon" "$stage/tarnwick.ico"
+# Byte for byte the same on a rebuild: the cabinet takes its files' times,
+# and the summary information is stamped last, below.
+epoch=$("$here/../scripts/source-date-epoch.sh")
+touch -d "@$epoch" "$stage"/*
 (cd "$stage" && wixl -a "$arch" -o "$out" \
     -D Version="$version" -D ProductCode="$(guid "product:$arch:$version")" \
     -D ComponentGuid="$(guid "component:$arch")" -D Win64=$win64 -D ProgramFiles=$folder \
@@ -68,4 +72,5 @@ sql "UPDATE \`Property\` SET \`Value\` = 'FORCE${secure:+;$secure}' WHERE \`Prop
 
 content=$({ printf '%s %s\n' "$version" "$arch"; cat "$here/tarnwick.wxs" "$0" "$exe" "$icon"; } | sha256sum)
 msibuild "$out" -s Tarnwick Tarnwick "$template" "$(guid "package:${content%% *}")"
+"$here/summary-times.py" "$out" "$epoch"
 rm -rf "$stage"
