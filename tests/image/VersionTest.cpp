@@ -1,7 +1,6 @@
 // The version reader on real linker output: the browser stand-ins and both
-// program images, as the Windows builds make them and as the release test
-// signs them (a signature ends the file). A missing file fails the
-// test: the host build and that test always make them all.
+// program images, as the Windows builds make them and the release test signs
+// them. A missing file fails the test: the host build and that test make them all.
 #include <fstream>
 #include <iterator>
 

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# What scripts/release.sh ships, built in BUILD/release. `reproducible`: the shipped files
-# built again (the program only) in a folder of their own, the same bytes as the host
-# build's. `signed`: the same build signed with a throwaway key, checked as a user checks
-# a download, and the signed exe run under Wine.   release-test.sh reproducible|signed BUILD
+# release-test.sh reproducible|signed BUILD: what scripts/release.sh ships, built again in BUILD/release
+# (the program only), the same bytes as the host build's; then signed with a throwaway key, checked
+# as a user checks a download, and the signed exe run under Wine.
 set -uo pipefail
 mode=${1:?reproducible or signed} build=$(cd "${2:?build folder}" && pwd)
 top=$(cd "$(dirname "$0")/../.." && pwd) rel=$build/release failed=0
