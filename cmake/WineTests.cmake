@@ -57,7 +57,6 @@ set(TARNWICK_WINDOWS_X86_BUILD ${CMAKE_BINARY_DIR}/windows-x86)
 if(TARNWICK_RUN_X86)
   windows_build(windows_build_x86 ${TARNWICK_WINDOWS_X86_BUILD} mingw-w64-i686.cmake)
 else()
-  set(TARNWICK_RUN_X86 OFF)
   include(ProcessorCount)
   ProcessorCount(cores)
   windows_build(windows_build_x86 ${TARNWICK_WINDOWS_X86_BUILD} mingw-w64-i686.cmake
