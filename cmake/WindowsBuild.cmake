@@ -6,6 +6,14 @@ else()
   set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -I${PROJECT_SOURCE_DIR} --codepage=65001")
 endif()
 
+# Every image is stamped with the moment of its sources, not of its build:
+# binutils' PE linker takes the time stamp from SOURCE_DATE_EPOCH when that
+# is in its environment, so two builds of one commit are the same bytes.
+set(TARNWICK_SOURCE_DATE_EPOCH "" CACHE STRING "Seconds since 1970 that images are stamped with")
+if(TARNWICK_SOURCE_DATE_EPOCH AND NOT MSVC)
+  set(CMAKE_CXX_LINKER_LAUNCHER ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TARNWICK_SOURCE_DATE_EPOCH})
+endif()
+
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                         _WIN32_WINNT=0x0601 WINVER=0x0601 NTDDI_VERSION=0x06010000)
 if(NOT MSVC)

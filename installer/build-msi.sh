@@ -62,6 +62,10 @@ rm -rf "$out" "$stage"
 mkdir -p "$stage"
 cp "$exe" "$stage/tarnwick.exe"
 cp "$icon" "$stage/tarnwick.ico"
+# Byte for byte the same on a rebuild: the cabinet takes its files' times,
+# and the summary information is stamped last, below.
+epoch=$("$here/../scripts/source-date-epoch.sh")
+touch -d "@$epoch" "$stage"/*
 (cd "$stage" && wixl -a "$arch" -o "$out" \
     -D Version="$version" -D ProductCode="$(guid "product:$arch:$version")" \
     -D ComponentGuid="$(guid "component:$arch")" -D ForceGuid="$(guid "force:$arch")" \
@@ -116,4 +120,5 @@ sql "INSERT INTO \`LaunchCondition\` (\`Condition\`, \`Description\`) VALUES
 content=$({ printf '%s %s\n' "$version" "$arch"; wixl --version; msiinfo --version
             cat "$here/tarnwick.wxs" "$0" "$exe" "$icon"; } | sha256sum)
 msibuild "$out" -s Tarnwick Tarnwick "$template" "$(guid "package:${content%% *}")"
+"$here/summary-times.py" "$out" "$epoch"
 rm -rf "$stage"

@@ -2,13 +2,16 @@
 # Benchmarks under the same Wine and Xvfb rig as the tests: start-up (by
 # stage) and memory against the one-button baseline window with the
 # program's own manifest and without one, size and imports of the release
-# exe, and one apply and one undo from click to exit. Optional argument: the
-# number of alternating runs (15 at least).
+# exe, and one apply and one undo from click to exit. Where Wine's 32-bit
+# loader runs (see TARNWICK_X86_RUN in test.sh), the same for the 32-bit
+# image against 32-bit yardsticks, in the same prefix. Optional argument:
+# the number of alternating runs (15 at least).
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${TARNWICK_BUILD:-$top/build/host}
-"$top/scripts/install-deps.sh"
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+x86_run=${TARNWICK_X86_RUN:-auto}
+TARNWICK_X86_RUN=$x86_run "$top/scripts/install-deps.sh"
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARNWICK_X86_RUN="$x86_run" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target windows_build windows_build_x86 >/dev/null
 win=$build/windows
 exe=$win/tarnwick.exe
@@ -23,3 +26,10 @@ rig=$build/bench-rig
 "$top/tests/rig/wine-rig.sh" start "$rig" >/dev/null
 trap '"$top/tests/rig/wine-rig.sh" stop "$rig"' EXIT
 "$top/tests/rig/wine-rig.sh" run "$rig" /usr/lib/wine/wine64 "$win/tarnwick_bench.exe" "${1:-15}"
+not_run=$(sed -n 's/^TARNWICK_X86_NOT_RUN:INTERNAL=//p' "$build/CMakeCache.txt")
+if [[ -n $not_run ]]; then
+    echo "32-bit image: not run ($not_run)"
+else
+    echo "32-bit image, against 32-bit yardsticks:"
+    "$top/tests/rig/wine-rig.sh" run "$rig" /usr/lib/wine/wine "$build/windows-x86/tarnwick_bench.exe" "${1:-15}"
+fi

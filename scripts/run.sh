@@ -4,7 +4,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${TARNWICK_BUILD:-$top/build/host}
-"$top/scripts/install-deps.sh"
+# Only the 64-bit program is run here: no 32-bit loader is installed for it.
+TARNWICK_X86_RUN=no "$top/scripts/install-deps.sh"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"$(nproc)" --target windows_build
 exe=$build/windows/tarnwick.exe

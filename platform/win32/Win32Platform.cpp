@@ -7,6 +7,7 @@
 
 #include "platform/win32/Handles.h"
 #include "platform/Decimal.h"
+#include "platform/WindowsMachine.h"
 #include "platform/win32/Win32FileSystem.h"
 #include "platform/win32/Win32HeldTree.h"
 #include "platform/win32/SystemLibraries.h"
@@ -115,16 +116,16 @@ std::unique_ptr<Watchdog> Win32Platform::StartWatchdog(
 // (x86) folder is Windows' own. On 32-bit Windows no such folder belongs
 // to the system, and any signed-in user may make one.
 bool Win32Platform::HasX86ProgramFiles() {
+    static_assert(MachineI386 == IMAGE_FILE_MACHINE_I386 && ArchitectureIntel == PROCESSOR_ARCHITECTURE_INTEL);
     using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
     static const auto isWow64Process2 = reinterpret_cast<IsWow64Process2Fn>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2")));
     USHORT process = 0, machine = 0;
-    if (isWow64Process2 && isWow64Process2(::GetCurrentProcess(), &process, &machine))
-        return machine != IMAGE_FILE_MACHINE_I386;
-    // Before Windows 10 1709: no ARM64 Windows ran 32-bit x86 code yet.
+    std::optional<std::uint16_t> nativeMachine;
+    if (isWow64Process2 && isWow64Process2(::GetCurrentProcess(), &process, &machine)) nativeMachine = machine;
     SYSTEM_INFO system{};
     ::GetNativeSystemInfo(&system);
-    return system.wProcessorArchitecture != PROCESSOR_ARCHITECTURE_INTEL;
+    return HasX86ProgramFilesOn(nativeMachine, system.wProcessorArchitecture);
 }
 
 std::unique_ptr<HeldFolder> Win32Platform::HoldVolumeRoot(const std::wstring& root) {

@@ -175,6 +175,8 @@ bool UnderWine() {
     return ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
+bool WindowsHasX86ProgramFiles() { return ::GetEnvironmentVariableW(L"ProgramFiles(x86)", nullptr, 0) != 0; }
+
 std::wstring Wide(const std::string& utf8) {
     std::wstring text(utf8.size(), L'\0');
     text.resize(static_cast<size_t>(

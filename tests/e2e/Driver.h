@@ -59,6 +59,9 @@ void CopyStandIn(const wchar_t* version, const std::wstring& folder);
 // runs a Linux program handed to CreateProcessW and names the Linux path of
 // a Windows one.
 bool UnderWine();
+// Whether Windows here has Program Files (x86), as it tells every process
+// of a 64-bit system: false on 32-bit Windows (a 32-bit Wine prefix).
+bool WindowsHasX86ProgramFiles();
 std::string LinuxPath(const std::wstring& windowsPath);  // empty when there is none
 std::wstring Wide(const std::string& utf8);
 // Wine gives back no process handle for a Linux program, so callers poll

@@ -695,8 +695,10 @@ INSTANTIATE_TEST_SUITE_P(
         SwitchedCase{"NotUnderstood", nullptr, L"/patch /frobnicate", 2,
                      "Unknown switch /frobnicate.\r\n\r\nUsage: tarnwick.exe /patch", SwitchedCase::Unchanged},
         SwitchedCase{"NoBrowser", [] { RemoveBrowser(); }, L"/patch", 3,
-                     "No browser in C:\\Program Files\\Mozilla Firefox\\ or C:\\Program Files (x86)\\Mozilla "
-                     "Firefox\\. Give its folder with /folder.",
+                     WindowsHasX86ProgramFiles()
+                         ? "No browser in C:\\Program Files\\Mozilla Firefox\\ or C:\\Program Files (x86)\\"
+                           "Mozilla Firefox\\. Give its folder with /folder."
+                         : "No browser in C:\\Program Files\\Mozilla Firefox\\. Give its folder with /folder.",
                      SwitchedCase::Unchanged},
         SwitchedCase{"FolderWithoutBrowser", [] { RemoveBrowser(); MakeFolders(Browsers + L"\\Empty"); },
                      L"/patch /folder C:\\Browsers\\Empty", 3,
@@ -913,6 +915,23 @@ TEST_F(X86, IsLeftAloneWhenTheDefaultFolderHasABrowserToo) {
     ExpectPayloadAt(PrefsFile);
     EXPECT_TRUE(IsFolder(MarkerFolder));
     EXPECT_EQ(Snapshot(X86Folder), before);
+}
+
+// On 32-bit Windows any user may make a folder of that name: a marker
+// there is no tweak, and undo leaves the folder alone.
+TEST_F(X86, ItsMarkerIsATweakOnlyWhereWindowsHasTheFolder) {
+    ASSERT_NO_FATAL_FAILURE(WriteBytes(X86PrefsFile, PayloadFile));
+    ASSERT_NO_FATAL_FAILURE(MakeFolders(X86MarkerFolder));
+    const Tree before = Snapshot(X86Folder);
+    const bool known = WindowsHasX86ProgramFiles();
+    EXPECT_EQ(CaptionOnNextStart(), known ? L"Undo Patch" : L"Patch");
+    const SwitchedRun undo = RunSwitched(L"/undo");
+    EXPECT_EQ(undo.exitCode, std::optional<DWORD>(0));
+    EXPECT_EQ(undo.output, known ? "Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla "
+                                   "Firefox\\.\r\n"
+                                 : "Not patched: there is nothing to undo in C:\\Program Files\\Mozilla "
+                                   "Firefox\\.\r\n");
+    EXPECT_EQ(Snapshot(X86Folder) == before, !known);
 }
 
 // A tweak in the 32-bit browser's folder is found again whatever turns up

@@ -3,12 +3,19 @@
 # machine, a GUI program, DEP and ASLR on (with the relocations ASLR needs),
 # the address space it may use, its manifest, that it imports nothing but
 # Windows' Known DLLs, so nothing is looked for beside it at start, and that
-# the 64-bit one stays within its 256 KiB.
+# the 64-bit one stays within its 256 KiB. The same program as shipped,
+# signed, when given: the same checks, and a signature, not counted in the size.
 #
-#   check-image.sh IMAGE x86|x64
+#   check-image.sh IMAGE x86|x64 [SIGNED-IMAGE]
 set -euo pipefail
 image=${1:?image}
 arch=${2:?x86 or x64}
+if [[ -n ${3:-} ]]; then
+    status=0
+    "$0" "$image" "$arch" || status=1
+    CHECK_SIGNED=yes "$0" "$3" "$arch" || status=1
+    exit $status
+fi
 case "$arch" in
 x86) objdump=i686-w64-mingw32-objdump format=pei-i386 magic="010b" wide=LARGE_ADDRESS_AWARE ;;
 x64) objdump=x86_64-w64-mingw32-objdump format=pei-x86-64 magic="020b" wide=HIGH_ENTROPY_VA ;;
@@ -36,6 +43,8 @@ else
     expect "high-entropy ASLR" "^[[:space:]]+HIGH_ENTROPY_VA\$"
 fi
 expect "relocations kept, so ASLR can move it" "^Entry 5 [0-9a-f]+ [0-9a-f]*[1-9a-f][0-9a-f]* Base Relocation Directory"
+[[ -n ${CHECK_SIGNED:-} ]] && expect "a signature" "^Entry 4 [0-9a-f]*[1-9a-f][0-9a-f]* [0-9a-f]*[1-9a-f][0-9a-f]* Security Directory" ||
+    expect "no signature" "^Entry 4 0+ 0+ Security Directory"
 if grep -aq 'requireAdministrator' "$image" && grep -aq 'Microsoft.Windows.Common-Controls' "$image"; then
     echo "ok: manifest with administrator rights and version 6 common controls"
 else
@@ -49,7 +58,8 @@ else
     echo "FAILED: imports other than Known DLLs: ${unknown:-none at all}"; failed=1
 fi
 if [[ $arch == x64 ]]; then
-    size=$(stat -c %s "$image")
+    # A signature is the signer's, at the end: the program is what comes before.
+    size=$(($(stat -c %s "$image") - 0x$(awk '/^Entry 4 / {print $4}' <<<"$headers")))
     if (( size <= 262144 )); then
         echo "ok: $size bytes, within 256 KiB"
     else

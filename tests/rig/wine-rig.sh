@@ -2,7 +2,7 @@
 # The Windows test rig: an Xvfb display and a Wine prefix of our own under
 # the build folder, started once per test run and stopped after it.
 #
-#   wine-rig.sh start RIG_DIR        start Xvfb on a free display, make the prefix
+#   wine-rig.sh start RIG_DIR [win32]  start Xvfb on a free display, make the prefix
 #   wine-rig.sh dpi RIG_DIR N        set the prefix's DPI (restarts wineserver)
 #   wine-rig.sh scheme RIG_DIR S     set the colour scheme: normal or dark (restarts it too)
 #   wine-rig.sh run RIG_DIR CMD...   run a command with the rig's environment
@@ -10,7 +10,11 @@
 #
 # 64-bit programs are started with Wine's 64-bit loader itself, never with
 # /usr/bin/wine: that script starts the 32-bit loader whenever wine32 is
-# installed, even on a machine that cannot run 32-bit code at all.
+# installed, even on a machine that cannot run 32-bit code at all. 32-bit
+# ones run with /usr/lib/wine/wine, as on x64 Windows. Started `win32`, the
+# prefix is 32-bit Windows (WINEARCH=win32: no Program Files (x86), 32-bit
+# programs only), which wine64 refuses: the rig then runs everything with
+# /usr/lib/wine/wine, and so must `run` (run RIG_DIR /usr/lib/wine/wine msiexec ...).
 set -euo pipefail
 
 command=${1:?command}
@@ -20,9 +24,11 @@ rig=$(cd "$rig" && pwd)
 envfile="$rig/env"
 
 export WINEPREFIX="$rig/prefix"
-export WINEARCH=win64
-wine64=/usr/lib/wine/wine64
-export WINELOADER=${WINELOADER:-$wine64}
+made_as=$(cat "$rig/arch" 2>/dev/null || echo win64) arch=${3:-win64}  # the prefix's kind, kept
+[[ $command == start ]] || arch=$made_as
+case "$arch" in win64) wine=/usr/lib/wine/wine64 ;; win32) wine=/usr/lib/wine/wine ;; *) echo "wine-rig: win64 or win32, not $arch" >&2; exit 2 ;; esac
+export WINEARCH=$arch
+export WINELOADER=${WINELOADER:-$wine}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 # Wine links the prefix's Desktop, Documents and the like to the Linux
@@ -53,9 +59,9 @@ free_display() {
 }
 
 set_dpi() {
-    "$wine64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
     # Also the machine-wide value, which older Wine reads for the screen.
-    "$wine64" reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+    "$wine" reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
         /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
     wineserver -k || true
     wineserver -w || true
@@ -69,8 +75,8 @@ set_scheme() {
     dark) text="255 255 255" window="0 0 0" ;;
     *) echo "wine-rig: unknown scheme $1" >&2; exit 2 ;;
     esac
-    "$wine64" reg add 'HKCU\Control Panel\Colors' /v WindowText /t REG_SZ /d "$text" /f >/dev/null 2>&1
-    "$wine64" reg add 'HKCU\Control Panel\Colors' /v Window /t REG_SZ /d "$window" /f >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Control Panel\Colors' /v WindowText /t REG_SZ /d "$text" /f >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Control Panel\Colors' /v Window /t REG_SZ /d "$window" /f >/dev/null 2>&1
     wineserver -k || true
     wineserver -w || true
 }
@@ -87,12 +93,16 @@ start)
         [[ -e "/tmp/.X11-unix/X$display" ]] && break
         sleep 0.1
     done
+    # Made again for the other kind, or when wine32 came after it (no 32-bit system libraries).
+    if [[ $arch != "$made_as" ]] || { [[ $arch == win64 && ! -f $WINEPREFIX/drive_c/windows/syswow64/kernel32.dll ]] &&
+        /usr/lib/wine/wine --version >/dev/null 2>&1; }; then rm -rf "$WINEPREFIX"; fi
+    echo "$arch" >"$rig/arch"
     if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-        "$wine64" wineboot -i >"$rig/wineboot.log" 2>&1 || { cat "$rig/wineboot.log" >&2; exit 1; }
+        "$wine" wineboot -i >"$rig/wineboot.log" 2>&1 || { cat "$rig/wineboot.log" >&2; exit 1; }
         wineserver -w || true
     fi
     # Links are handed to a recorder rather than a real browser.
-    "$wine64" reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ \
+    "$wine" reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /t REG_SZ \
         /d "$rig/record-address.sh" /f >/dev/null 2>&1
     cat >"$rig/record-address.sh" <<REC
 #!/bin/sh

@@ -1,3 +1,4 @@
+#include "platform/WindowsMachine.h"
 #include "tests/unit/Bench.h"
 
 namespace tarnwick::testing {
@@ -304,6 +305,17 @@ INSTANTIATE_TEST_SUITE_P(
                       LocateCase{"OnlyEmptyFolders", Holds::Empty, Holds::Empty, L""},
                       LocateCase{"Neither", Holds::Nothing, Holds::Nothing, L""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// What Windows says of the machine it runs on; Windows on ARM cannot be
+// staged under Wine. Before IsWow64Process2 no ARM64 Windows ran x86 code.
+TEST(X86Folder, IsKnownOnEverySixtyFourBitWindows) {
+    const struct { const char* windows; std::optional<std::uint16_t> machine; std::uint16_t architecture; bool has; }
+        rows[] = {{"32-bit", 0x014c, 0, false}, {"x64", 0x8664, 9, true}, {"ARM64", 0xAA64, 12, true},
+                  {"ARM64, emulated x86 told Intel", 0xAA64, 0, true}, {"32-bit, before 1709", {}, 0, false},
+                  {"x64, before 1709", {}, 9, true}};
+    for (const auto& row : rows)
+        EXPECT_EQ(HasX86ProgramFilesOn(row.machine, row.architecture), row.has) << row.windows;
+}
 
 TEST_F(PatchCommand, TheX86FolderIsUndoneByItsOwnMarker) {
     InstallBrowserAt(X86);
