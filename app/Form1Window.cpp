@@ -10,6 +10,7 @@
 #include "app/Colours.h"
 #include "app/Layout.h"
 #include "app/Resources.h"
+#include "app/StartupStages.h"
 #include "platform/win32/SystemLibraries.h"
 #include "patch/Payload.h"
 
@@ -160,6 +161,7 @@ std::wstring Win32Control::Text() const {
 }
 
 void Win32Control::SetText(const std::wstring& text) {
+    if (CanLeaveOut && !hwnd_) return;
     if (!::SetWindowTextW(hwnd_, text.c_str()))
         throw win32::LastErrorFailure(L"A caption could not be set.");
 }
@@ -197,14 +199,17 @@ Form1Window::~Form1Window() {
 }
 
 bool Form1Window::Create() {
-    icon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK),
-                                                IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
-                                                ::GetSystemMetrics(SM_CYICON), 0)));
-    smallIcon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK),
-                                                     IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
-                                                     ::GetSystemMetrics(SM_CYSMICON), 0)));
-    logo_.reset(static_cast<HBITMAP>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO),
-                                                  IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+    if (!LeftOut(Piece::Icon)) {
+        icon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK),
+                                                    IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                                    ::GetSystemMetrics(SM_CYICON), 0)));
+        smallIcon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK),
+                                                         IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                         ::GetSystemMetrics(SM_CYSMICON), 0)));
+    }
+    if (!LeftOut(Piece::Logo))
+        logo_.reset(static_cast<HBITMAP>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO),
+                                                      IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     ReadColourScheme();
 
     WNDCLASSEXW windowClass{};
@@ -240,7 +245,7 @@ bool Form1Window::Create() {
         return false;
     }
     platform_.SetOwner(hwnd_);
-    PlaceFrame();
+    if (!LeftOut(Piece::Centring)) PlaceFrame();
 
     Guard([this] { form_->Form_Load(); });
     return !ended_;
@@ -613,16 +618,22 @@ void Form1Window::CreateControls() {
     // The button and the link are the window's two tab stops.
     HWND command1 = make(L"BUTTON", PatchCaption.data(), WS_VISIBLE | BS_PUSHBUTTON | WS_TABSTOP, 0,
                          Command1Id, Command1Box);
-    HWND label1 = make(L"STATIC", WebSiteHost.data(), WS_VISIBLE | SS_LEFT | SS_NOTIFY | WS_TABSTOP, 0,
-                       Label1Id, Label1Box);
-    HWND label2 = make(L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_NOTIFY, 0, Label2Id, Label2Box);
-    image1_ = make(L"STATIC", L"", WS_VISIBLE | SS_OWNERDRAW | SS_NOTIFY, 0, Image1Id, Image1Box);
+    HWND label1 = LeftOut(Piece::Label1) ? nullptr
+                  : make(L"STATIC", WebSiteHost.data(), WS_VISIBLE | SS_LEFT | SS_NOTIFY | WS_TABSTOP,
+                         0, Label1Id, Label1Box);
+    HWND label2 = LeftOut(Piece::Label2)
+                      ? nullptr
+                      : make(L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_NOTIFY, 0, Label2Id, Label2Box);
+    image1_ = LeftOut(Piece::Image1)
+                  ? nullptr
+                  : make(L"STATIC", L"", WS_VISIBLE | SS_OWNERDRAW | SS_NOTIFY, 0, Image1Id, Image1Box);
     // The payload box lies outside the client area, and is not shown at all,
     // so a screen reader passes it by. It is read-only and no tab stop, so
     // keys typed at the window can never reach the file. Its text comes once
     // its font is set, so its lines are laid out only once.
-    HWND text1 = make(L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_LEFT, WS_EX_CLIENTEDGE,
-                      Text1Id, Text1Box);
+    HWND text1 = LeftOut(Piece::Text1) ? nullptr
+                                       : make(L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_LEFT,
+                                              WS_EX_CLIENTEDGE, Text1Id, Text1Box);
 
     command1_.Attach(command1, nullptr, nullptr);
     text1_.Attach(text1, nullptr, nullptr);
@@ -630,9 +641,10 @@ void Form1Window::CreateControls() {
     label1_.Attach(label1, nullptr, nullptr);
 
     // Siblings stack in the order they are made; should a system stack them
-    // otherwise, they are put in order here.
+    // otherwise, they are put in order here. (The benchmark's build may
+    // have left some out.)
     const HWND stack[] = {command1, label1, label2, image1_, text1};
-    bool stacked = ::GetWindow(hwnd_, GW_CHILD) == stack[0];
+    bool stacked = CanLeaveOut || ::GetWindow(hwnd_, GW_CHILD) == stack[0];
     for (size_t i = 1; stacked && i < std::size(stack); ++i)
         stacked = ::GetWindow(stack[i - 1], GW_HWNDNEXT) == stack[i];
     if (!stacked) {
@@ -645,7 +657,8 @@ void Form1Window::CreateControls() {
     static const auto setSubclass = win32::SystemFunction<SetWindowSubclassFn, win32::CommonControls>(
         "SetWindowSubclass");
     for (HWND control : {command1, label1, label2, image1_})
-        setSubclass(control, &Form1Window::ControlProc, 0, reinterpret_cast<DWORD_PTR>(this));
+        if (control && !LeftOut(Piece::Subclassing))
+            setSubclass(control, &Form1Window::ControlProc, 0, reinterpret_cast<DWORD_PTR>(this));
 
     ApplyFonts(dpi_);
     text1_.SetText(std::wstring(PreferencePayload));
@@ -656,15 +669,15 @@ void Form1Window::CreateControls() {
 void Form1Window::ApplyFonts(UINT dpi) noexcept {
     // The controls take the new fonts before the old ones are let go. A font
     // that cannot be made leaves its controls with the one they have.
-    auto labelFont = MakeVerdana(dpi, false);
-    auto labelItalicFont = MakeVerdana(dpi, true);
-    if (labelFont && labelItalicFont) {
+    auto labelFont = LeftOut(Piece::LabelFont) ? win32::UniqueHfont() : MakeVerdana(dpi, false);
+    auto labelItalicFont = LeftOut(Piece::ItalicFont) ? win32::UniqueHfont() : MakeVerdana(dpi, true);
+    if ((labelFont || LeftOut(Piece::LabelFont)) && (labelItalicFont || LeftOut(Piece::ItalicFont))) {
         label2_.SetFonts(labelFont.get(), nullptr);
         label1_.SetFonts(labelFont.get(), labelItalicFont.get());
         labelFont_ = std::move(labelFont);
         labelItalicFont_ = std::move(labelItalicFont);
     }
-    if (auto defaultFont = MakeDefaultFont(dpi)) {
+    if (auto defaultFont = LeftOut(Piece::MessageFont) ? win32::UniqueHfont() : MakeDefaultFont(dpi)) {
         command1_.SetFonts(defaultFont.get(), nullptr);
         text1_.SetFonts(defaultFont.get(), nullptr);
         defaultFont_ = std::move(defaultFont);

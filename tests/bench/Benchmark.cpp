@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <iterator>
 #include <vector>
 
 #include "tests/e2e/Driver.h"
@@ -58,14 +59,25 @@ BOOL CALLBACK FindVisible(HWND hwnd, LPARAM parameter) {
     return TRUE;
 }
 
+// How a start is run: with which pieces of the window left out (timed
+// build only), and whether its stages are all that is wanted. Wine takes
+// some 2 s to end a process once its window is closed; such a start has the
+// stages written at the first paint and ends the process once they are.
+struct StartOptions {
+    const wchar_t* leaveOut = L"";
+    bool stagesOnly = false;
+};
+
 // From process creation to its window shown and the process idle.
-StartFigures StartOnce(const std::wstring& exe) {
+StartFigures StartOnce(const std::wstring& exe, const StartOptions& options = {}) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     std::wstring commandLine = L"\"" + exe + L"\"";
     ::DeleteFileW(StageFile);
     ::SetEnvironmentVariableW(L"TARNWICK_STAGE_FILE", StageFile);
+    ::SetEnvironmentVariableW(L"TARNWICK_LEAVE_OUT", *options.leaveOut ? options.leaveOut : nullptr);
+    ::SetEnvironmentVariableW(L"TARNWICK_STAGES_AT_ONCE", options.stagesOnly ? L"1" : nullptr);
     const LARGE_INTEGER start = Now();
     if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           nullptr, &startup, &info)) {
@@ -80,12 +92,20 @@ StartFigures StartOnce(const std::wstring& exe) {
     }
     ::WaitForInputIdle(info.hProcess, 20000);
     const LARGE_INTEGER shown = Now();
-    ::Sleep(300);  // settled at the idle window before the memory is read
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof memory;
-    ::GetProcessMemoryInfo(info.hProcess, &memory, sizeof memory);
+    if (!options.stagesOnly) {
+        ::Sleep(300);  // settled at the idle window before the memory is read
+        ::GetProcessMemoryInfo(info.hProcess, &memory, sizeof memory);
+    }
     const LARGE_INTEGER close = Now();
-    ::PostMessageW(found.hwnd, WM_CLOSE, 0, 0);
+    if (options.stagesOnly) {
+        ::TerminateProcess(info.hProcess, 0);  // its stages are written by now
+        ::WaitForSingleObject(info.hProcess, 20000);
+        ::Sleep(250);
+    } else {
+        ::PostMessageW(found.hwnd, WM_CLOSE, 0, 0);
+    }
     ::WaitForSingleObject(info.hProcess, 20000);
     if (::GetEnvironmentVariableW(L"TARNWICK_BENCH_STEPS", nullptr, 0))
         std::printf("  %ls: close to exit %.1f ms\n", exe.c_str(), Seconds(close, Now()) * 1000);
@@ -150,6 +170,63 @@ double OneCommand(const std::vector<int>& answers) {
     return Seconds(click, Now());
 }
 
+// What each piece of the window costs at creation and at first paint: the
+// timed build with one piece left out at a time, against the whole window,
+// the same pixels drawn in one paint with only the button a window, and the
+// yardstick. Alternating runs that end each process once its stages are
+// written; the savings are differences of medians.
+void PrintPieces(int runs) {
+    struct Row {
+        const wchar_t* file;
+        const wchar_t* leaveOut;
+        const char* name;
+        Medians medians;
+    };
+    Row rows[] = {
+        {L"tarnwick_timed.exe", L"", "the whole window", {}},
+        {L"tarnwick_timed.exe", L"centring", "without the centring", {}},
+        {L"tarnwick_timed.exe", L"icon", "without the icon", {}},
+        {L"tarnwick_timed.exe", L"image1", "without the logo's control", {}},
+        {L"tarnwick_timed.exe", L"logo", "without the logo picture", {}},
+        {L"tarnwick_timed.exe", L"label1", "without the link", {}},
+        {L"tarnwick_timed.exe", L"label2", "without the instructions", {}},
+        {L"tarnwick_timed.exe", L"text1", "without the payload box", {}},
+        {L"tarnwick_timed.exe", L"labelfont", "without the labels' font", {}},
+        {L"tarnwick_timed.exe", L"italicfont", "without the italic font", {}},
+        {L"tarnwick_timed.exe", L"messagefont", "without the button's font", {}},
+        {L"tarnwick_timed.exe", L"subclassing", "without subclassing", {}},
+        {L"tarnwick_one_paint.exe", L"", "one paint, only the button", {}},
+        {L"tarnwick_baseline_manifested.exe", L"", "baseline, program's manifest", {}},
+    };
+    auto start = [](const Row& row) {
+        return StartOnce(DriverFolder() + row.file, {row.leaveOut, true});
+    };
+    for (const auto& row : rows) start(row);
+    for (int i = 0; i < runs; ++i)
+        for (auto& row : rows) row.medians.runs.push_back(start(row));
+
+    const auto created = [](const Medians& m) { return m.Stage(1) * 1000; };
+    const auto painting = [](const Medians& m) { return (m.Stage(2) - m.Stage(1)) * 1000; };
+    const auto idle = [](const Medians& m) { return m.Start() * 1000; };
+    std::printf("what each piece of the window costs, median of %d alternating runs, ms:\n", runs);
+    std::printf("  %-30s %8s %8s %8s %8s   %s\n", "", "entry", "created", "painted", "idle",
+                "saves: created, painting, idle");
+    const Medians& whole = rows[0].medians;
+    for (const auto& row : rows) {
+        std::printf("  %-30s", row.name);
+        row.medians.PrintStages(8);
+        std::printf(" %8.1f", idle(row.medians));
+        if (&row.medians != &whole)
+            std::printf("   %6.1f %6.1f %6.1f", created(whole) - created(row.medians),
+                        painting(whole) - painting(row.medians), idle(whole) - idle(row.medians));
+        std::printf("\n");
+    }
+    const Medians& limit = rows[std::size(rows) - 2].medians;
+    const Medians& yardstick = rows[std::size(rows) - 1].medians;
+    std::printf("against the baseline with the program's manifest: the whole window %.3f, "
+                "one paint %.3f\n", idle(whole) / idle(yardstick), idle(limit) / idle(yardstick));
+}
+
 int Run(int runs) {
     struct Program {
         const wchar_t* file;
@@ -194,6 +271,7 @@ int Run(int runs) {
     }
     std::printf("apply, click to exit (median of %zu): %.1f ms\n", apply.size(), Median(apply) * 1000);
     std::printf("undo, click to exit (median of %zu): %.1f ms\n", undo.size(), Median(undo) * 1000);
+    PrintPieces(runs);
     return 0;
 }
 
@@ -227,6 +305,11 @@ int Compare(int argc, wchar_t** argv) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc > 2 && std::wstring(argv[1]) == L"--compare") return Compare(argc, argv);
+    if (argc > 1 && std::wstring(argv[1]) == L"--pieces") {
+        tarnwick::e2e::LayOutBrowser();
+        tarnwick::e2e::PrintPieces(std::max(argc > 2 ? _wtoi(argv[2]) : 15, 15));
+        return 0;
+    }
     const int runs = argc > 1 ? _wtoi(argv[1]) : 15;
     return tarnwick::e2e::Run(std::max(runs, 15));
 }

@@ -315,5 +315,23 @@ TEST(Colours, LabelsAreReadableInkOnTheirGround) {
     app.Screenshot(dark ? L"window-dark-scheme" : L"window-normal-scheme");
 }
 
+// Pixel for pixel as the window of the program before it was drawn with
+// fewer windows, frame included: that program's pictures, for each DPI and
+// scheme the rig runs, are in tests/e2e/reference.
+TEST_F(Window, LooksAsItDidPixelForPixel) {
+    App app;
+    ASSERT_TRUE(app.Window());
+    const bool dark = ExpectedGround() != 0xFFFFFFu;
+    const std::wstring name = (dark ? L"window-dark-" : L"window-") + DpiName();
+    const Capture reference = LoadPicture(DriverFolder() + L"reference\\" + name + L".png");
+    EXPECT_GT(reference.width, 0) << "no picture " << testing::PrintToString(name);
+    ::Sleep(200);
+    RECT frame{};
+    ::GetWindowRect(app.Window(), &frame);
+    const int differing = Differences(CaptureScreen(frame), reference);
+    EXPECT_EQ(differing, 0) << testing::PrintToString(name) << ", as shown: screenshots\\" << name << "-now.png";
+    if (differing) app.Screenshot(name + L"-now");
+}
+
 }  // namespace
 }  // namespace tarnwick::e2e
