@@ -60,19 +60,11 @@ target_compile_definitions(tarnwick_timed PRIVATE TARNWICK_TIME_STAGES)
 target_link_libraries(tarnwick_timed PRIVATE tarnwick_win32)
 add_dependencies(tarnwick_timed logo_bitmap)
 target_link_options(tarnwick_timed PRIVATE ${TARNWICK_PROGRAM_LINK})
-# The window's pixels in one paint, with only the button a window: the limit.
-add_executable(tarnwick_one_paint WIN32 tests/bench/OnePaint.cpp tests/bench/StageRecorder.cpp
-               app/Layout.cpp resources/tarnwick.rc)
-target_include_directories(tarnwick_one_paint PRIVATE ${PROJECT_SOURCE_DIR})
-target_compile_definitions(tarnwick_one_paint PRIVATE TARNWICK_TIME_STAGES)
-add_dependencies(tarnwick_one_paint logo_bitmap)
-target_link_options(tarnwick_one_paint PRIVATE -static -municode -s)
 add_executable(tarnwick_bench tests/bench/Benchmark.cpp tests/e2e/Driver.cpp)
 target_include_directories(tarnwick_bench PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(tarnwick_bench PRIVATE gtest shell32 user32 gdi32 ole32 psapi uuid)
 target_link_options(tarnwick_bench PRIVATE -static -municode)
-add_dependencies(tarnwick_bench tarnwick tarnwick_timed tarnwick_one_paint tarnwick_baseline
-                 tarnwick_baseline_manifested)
+add_dependencies(tarnwick_bench tarnwick tarnwick_timed tarnwick_baseline tarnwick_baseline_manifested)
 
 # Stand-ins for the browser's program file, laid out as firefox.exe by the
 # end-to-end tests: resource-only images, no code, no imports.

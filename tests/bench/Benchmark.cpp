@@ -171,60 +171,62 @@ double OneCommand(const std::vector<int>& answers) {
 }
 
 // What each piece of the window costs at creation and at first paint: the
-// timed build with one piece left out at a time, against the whole window,
-// the same pixels drawn in one paint with only the button a window, and the
-// yardstick. Alternating runs that end each process once its stages are
-// written; the savings are differences of medians.
+// timed build with a piece left out (a label is then drawn by the window
+// itself, so the pixels stay the same), against the whole window started
+// just before it. A saving is the median of those pairs' differences, timed
+// from the entry point on, so that the jitter of creating a process does
+// not count. The rounds go forwards and backwards in turn.
 void PrintPieces(int runs) {
     struct Row {
-        const wchar_t* file;
         const wchar_t* leaveOut;
         const char* name;
-        Medians medians;
+        const wchar_t* file = L"tarnwick_timed.exe";
+        std::vector<std::array<double, 3>> saved{};  // creation, first paint, entry to idle
     };
-    Row rows[] = {
-        {L"tarnwick_timed.exe", L"", "the whole window", {}},
-        {L"tarnwick_timed.exe", L"centring", "without the centring", {}},
-        {L"tarnwick_timed.exe", L"icon", "without the icon", {}},
-        {L"tarnwick_timed.exe", L"image1", "without the logo's control", {}},
-        {L"tarnwick_timed.exe", L"logo", "without the logo picture", {}},
-        {L"tarnwick_timed.exe", L"label1", "without the link", {}},
-        {L"tarnwick_timed.exe", L"label2", "without the instructions", {}},
-        {L"tarnwick_timed.exe", L"text1", "without the payload box", {}},
-        {L"tarnwick_timed.exe", L"labelfont", "without the labels' font", {}},
-        {L"tarnwick_timed.exe", L"italicfont", "without the italic font", {}},
-        {L"tarnwick_timed.exe", L"messagefont", "without the button's font", {}},
-        {L"tarnwick_timed.exe", L"subclassing", "without subclassing", {}},
-        {L"tarnwick_one_paint.exe", L"", "one paint, only the button", {}},
-        {L"tarnwick_baseline_manifested.exe", L"", "baseline, program's manifest", {}},
+    Row rows[] = {{L"centring", "the centring"},
+                  {L"icon", "the icon"},
+                  {L"logo", "the logo"},
+                  {L"labelfont", "the labels' font"},
+                  {L"italicfont", "the link's italic font"},
+                  {L"messagefont", "the button's font"},
+                  {L"subclassing", "subclassing the controls"},
+                  {L"label1", "the link's window"},
+                  {L"label2", "the instructions' window"},
+                  {L"text1", "the payload box"},
+                  {L"label1,label2,text1", "one paint: only the button a window"},
+                  {L"", "the yardstick (program's manifest)", L"tarnwick_baseline_manifested.exe"}};
+    auto spans = [](const StartFigures& f) {
+        return std::array<double, 3>{(f.stages[1] - f.stages[0]) * 1000, (f.stages[2] - f.stages[1]) * 1000,
+                                     (f.seconds - f.stages[0]) * 1000};
     };
-    auto start = [](const Row& row) {
-        return StartOnce(DriverFolder() + row.file, {row.leaveOut, true});
+    auto start = [](const wchar_t* file, const wchar_t* leaveOut) {
+        return StartOnce(DriverFolder() + file, {leaveOut, true});
     };
-    for (const auto& row : rows) start(row);
-    for (int i = 0; i < runs; ++i)
-        for (auto& row : rows) row.medians.runs.push_back(start(row));
-
-    const auto created = [](const Medians& m) { return m.Stage(1) * 1000; };
-    const auto painting = [](const Medians& m) { return (m.Stage(2) - m.Stage(1)) * 1000; };
-    const auto idle = [](const Medians& m) { return m.Start() * 1000; };
-    std::printf("what each piece of the window costs, median of %d alternating runs, ms:\n", runs);
-    std::printf("  %-30s %8s %8s %8s %8s   %s\n", "", "entry", "created", "painted", "idle",
-                "saves: created, painting, idle");
-    const Medians& whole = rows[0].medians;
-    for (const auto& row : rows) {
-        std::printf("  %-30s", row.name);
-        row.medians.PrintStages(8);
-        std::printf(" %8.1f", idle(row.medians));
-        if (&row.medians != &whole)
-            std::printf("   %6.1f %6.1f %6.1f", created(whole) - created(row.medians),
-                        painting(whole) - painting(row.medians), idle(whole) - idle(row.medians));
+    Medians whole;
+    start(L"tarnwick_timed.exe", L"");
+    for (int round = 0; round < runs; ++round)
+        for (size_t i = 0; i < std::size(rows); ++i) {
+            Row& row = rows[round % 2 ? std::size(rows) - 1 - i : i];
+            whole.runs.push_back(start(L"tarnwick_timed.exe", L""));
+            const auto with = spans(whole.runs.back()), without = spans(start(row.file, row.leaveOut));
+            row.saved.push_back({with[0] - without[0], with[1] - without[1], with[2] - without[2]});
+        }
+    std::printf("what each piece of the window costs (what leaving it out saves), median of %d pairs, ms:\n",
+                runs);
+    std::printf("  %-38s %9s %11s %13s\n", "", "creation", "first paint", "entry to idle");
+    std::printf("  %-38s %9.1f %11.1f %13.1f\n", "the whole window takes",
+                whole.Of([&](const StartFigures& f) { return spans(f)[0]; }),
+                whole.Of([&](const StartFigures& f) { return spans(f)[1]; }),
+                whole.Of([&](const StartFigures& f) { return spans(f)[2]; }));
+    for (const Row& row : rows) {
+        std::printf("  %-38s", row.name);
+        for (size_t span = 0; span < 3; ++span) {
+            std::vector<double> values;
+            for (const auto& saved : row.saved) values.push_back(saved[span]);
+            std::printf(" %*.1f", span == 0 ? 9 : span == 1 ? 11 : 13, Median(values));
+        }
         std::printf("\n");
     }
-    const Medians& limit = rows[std::size(rows) - 2].medians;
-    const Medians& yardstick = rows[std::size(rows) - 1].medians;
-    std::printf("against the baseline with the program's manifest: the whole window %.3f, "
-                "one paint %.3f\n", idle(whole) / idle(yardstick), idle(limit) / idle(yardstick));
 }
 
 int Run(int runs) {

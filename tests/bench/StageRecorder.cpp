@@ -34,9 +34,9 @@ struct Recorder {
 Recorder recorder;
 
 // In the order of the enumeration.
-const wchar_t* const PieceNames[] = {L"icon",  L"centring",   L"label1",     L"label2",
-                                     L"image1", L"text1",     L"logo",       L"labelfont",
-                                     L"italicfont", L"messagefont", L"subclassing"};
+const wchar_t* const PieceNames[] = {L"icon",      L"centring",   L"label1",     L"label2",
+                                     L"text1",     L"logo",       L"labelfont",  L"italicfont",
+                                     L"messagefont", L"subclassing"};
 static_assert(std::size(PieceNames) == static_cast<size_t>(Piece::Subclassing) + 1);
 
 }  // namespace

@@ -519,7 +519,7 @@ HWND App::Command1() const { return ::GetDlgItem(window_, 101); }
 HWND App::Text1() const { return ::GetDlgItem(window_, 102); }
 HWND App::Label2() const { return ::GetDlgItem(window_, 103); }
 HWND App::Label1() const { return ::GetDlgItem(window_, 104); }
-HWND App::Image1() const { return ::GetDlgItem(window_, 105); }
+RECT App::Logo() const { return {0, 0, ::MulDiv(1320, ScreenDpi(), 1440), ::MulDiv(1320, ScreenDpi(), 1440)}; }
 
 void App::ClickButton() { ::PostMessageW(Command1(), BM_CLICK, 0, 0); }
 

@@ -135,7 +135,7 @@ public:
     HWND Text1() const;
     HWND Label1() const;
     HWND Label2() const;
-    HWND Image1() const;
+    RECT Logo() const;  // drawn by the window itself; in its client coordinates
 
     // Clicks the button the way the keyboard would: no pointer needed.
     void ClickButton();
