@@ -34,7 +34,11 @@ void Form1::Form_Load() {
 // Every way through the command ends the program: one run, one click.
 void Form1::Command1_Click() {
     ArmWatchdog();
-    engine_.Command(Request::Toggle);
+    try {
+        engine_.Command(Request::Toggle);
+    } catch (const RunStopped&) {
+        return;  // the watchdog has the last word, and ends the program
+    }
     watchdog_.reset();
     platform_.EndProgram();
 }
@@ -44,9 +48,9 @@ void Form1::Command1_Click() {
 // the one that is stuck) says why.
 void Form1::ArmWatchdog() {
     watchdog_ = platform_.StartWatchdog(RunLimit, [this](const std::wstring& stuckOn) {
-        const bool changed = engine_.ChangedAnything();
-        platform_.ShowMessage(RunLimitText(stuckOn, changed, engine_.KeptSoFar()), Style::OkStop);
-        return RunLimitExitCode(changed);
+        const Done done = engine_.Stop();
+        platform_.ShowMessage(RunLimitText(stuckOn, done), Style::OkStop);
+        return RunLimitExitCode(done.changed);
     });
 }
 

@@ -143,13 +143,17 @@ public:
     void AddFile(const std::wstring& path, std::string bytes, bool readOnly = false) {
         files[Key(path)] = Node{false, std::move(bytes), readOnly, false, 1, ++lastId_};
     }
-    // The nth (1-based) call of `operation` raises a failure.
+    // The nth (1-based) call of `operation` raises a failure; with 0, every call.
     void FailAt(const std::string& operation, int nth = 1, long code = FailureCode::AccessDenied) {
         failures[operation][nth] = code;
     }
     // The nth call of `operation` never returns: the scripted clock runs on
-    // to the watchdog's limit, and the watchdog ends the run there.
-    void HangAt(const std::string& operation, int nth = 1) { hangs[operation] = nth; }
+    // to the watchdog's limit, and the watchdog ends the run there. With
+    // `lands`, the step is slow, not stuck: it goes through once the
+    // watchdog has had its word.
+    void HangAt(const std::string& operation, int nth = 1, bool lands = false) {
+        hangs[operation] = {nth, lands};
+    }
     void Answer(int button) { answers.push_back(button); }
     // A program file whose version resource says `version`.
     void SetVersion(const std::wstring& file, FileVersion version) {
@@ -303,23 +307,26 @@ public:
         }
         if (runner_ == 1 && ++firstSteps_ == startSecondAt_) StartSecond();
         int n = ++calls[operation];
-        if (auto hang = hangs.find(operation); hang != hangs.end() && hang->second == n) {
+        if (auto hang = hangs.find(operation); hang != hangs.end() && hang->second.first == n) {
+            const bool lands = hang->second.second;
             hangs.erase(hang);
-            Hang(entry);
+            Hang(entry, lands);
         }
         auto it = failures.find(operation);
-        if (it != failures.end() && it->second.count(n)) Fail(it->second.at(n));
+        if (it != failures.end() && (it->second.count(n) || it->second.count(0)))
+            Fail(it->second.count(n) ? it->second.at(n) : it->second.at(0));
     }
     [[noreturn]] void Fail(long code) { throw Failure(code, L"injected"); }
     // A step that blocks for ever: only a watchdog ends it, with the path
     // the step was at, and the run is gone then.
-    [[noreturn]] void Hang(const std::string& entry) {
+    void Hang(const std::string& entry, bool lands) {
         if (!lastWord_) throw std::logic_error("a step hangs for ever with no watchdog: " + entry);
         clock = std::max(clock, watchdogLimit_);
         const auto arrow = entry.rfind("> ");  // "commit > path", else "verb path"
         const std::string path = entry.substr(arrow != std::string::npos ? arrow + 2 : entry.find(' ') + 1);
         watchdogStuckOn.assign(path.begin(), path.end());
         watchdogExit = lastWord_(watchdogStuckOn);
+        if (lands) return;
         killed = true;
         throw Killed{};
     }
@@ -409,7 +416,7 @@ private:
     std::deque<int> answers;
     std::deque<std::optional<std::wstring>> dialogAnswers;
     std::map<std::string, std::map<int, long>> failures;
-    std::map<std::string, int> hangs;
+    std::map<std::string, std::pair<int, bool>> hangs;
     std::chrono::milliseconds watchdogLimit_{0};
     std::function<int(const std::wstring&)> lastWord_;
     std::map<std::string, int> calls;

@@ -123,8 +123,22 @@ INSTANTIATE_TEST_SUITE_P(
                                Earlier, {}},
                       UndoCase{"OriginalAlreadyBackStays", Earlier, Earlier, {}, Earlier, {}},
                       UndoCase{"EditedWithAnOriginalIsKeptAside", Edited, Earlier, {}, Earlier, Edited},
-                      UndoCase{"EditedWithoutAnOriginalIsKeptAside", Edited, {}, {}, {}, Edited}),
+                      UndoCase{"EditedWithoutAnOriginalIsKeptAside", Edited, {}, {}, {}, Edited},
+                      UndoCase{"BothOriginalsGoAtOnce", PayloadFile, Earlier, Earlier, Earlier, {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Numbers of any length are read, and counted on, as digit strings.
+TEST_F(PatchCommand, AChangedFileIsKeptAfterTheHighestNumberOfAnyLength) {
+    InstallBrowser();
+    platform.AddFolder(Marker);
+    platform.AddFile(Prefs, Edited);
+    platform.AddFile(Default + L"defaults\\user.js.changed-999999999", "older");
+    platform.AddFile(Default + L"defaults\\user.js.changed-01000000000", "old");
+    platform.Answer(Answer::Yes);
+    EXPECT_TRUE(Click());
+    EXPECT_EQ(platform.Bytes(Default + L"defaults\\user.js.changed-1000000001"), Edited);
+    EXPECT_EQ(NextNumber(L"0999"), L"1000");
+}
 
 // Until the file is back, the marker stays: the next undo finishes the job.
 TEST_F(PatchCommand, AnUndoThatCannotRemoveTheFileKeepsTheMarkerForTheNextOne) {

@@ -73,6 +73,12 @@ void StaleOriginal(FakePlatform& platform) {
     Unpatched(platform);
     platform.AddFile(Backup, Stale);
 }
+// Patched, with an earlier version's kept original still in the profile
+// folder beside the one kept now.
+void PatchedKeepingBoth(FakePlatform& platform) {
+    Patched(platform);
+    platform.AddFile(EarlierBackup, Stale);
+}
 template <void (*Done)(FakePlatform&)>
 void StaleKeptAside(FakePlatform& platform) {
     Done(platform);
@@ -186,43 +192,58 @@ TEST(Refuses, ToWaitForeverForAnotherRun) {
     }
 }
 
-// A file another program keeps busy (an oplock it does not let go of) is
-// looked at again for a minute, as another run's lock is; one that frees
-// up in time is patched as usual.
+// A file another program keeps busy (open without sharing, a locked range,
+// an oplock it does not let go of) is looked at again for a minute, as
+// another run's lock is; one that frees up in time is patched as usual. A
+// folder undone before a busy step is still told as undone, and a marked
+// one is looked at again by /patch too.
 TEST(Refuses, ToWaitForeverForABusyFile) {
-    for (const int busyOpens : {3, 1000}) {
-        for (const wchar_t* command : {L"/patch", L"/undo"}) {
-            FakePlatform platform;
-            Patched(platform);
-            if (std::wstring(command) == L"/patch") platform.files.erase(FakePlatform::Key(Marker));
-            const Tree before = platform.files;
-            for (int n = 1; n <= busyOpens; ++n) platform.FailAt("OpenFile", n, FailureCode::FileBusy);
-            const Ran run = RunWith(platform, command);
-            const bool freed = busyOpens == 3;
-            EXPECT_EQ(run.exitCode, freed ? 0 : 1618) << FakePlatform::Narrow(command + run.line);
-            EXPECT_EQ(platform.clock, freed ? std::chrono::milliseconds(300) : std::chrono::minutes(1));
-            EXPECT_EQ(platform.files == before, !freed);
-            EXPECT_EQ(platform.files == StateOf(command[1] == L'p' ? Patched : Unpatched), freed);
-        }
+    const struct {
+        const char* operation;
+        int busy;
+        long code;
+        std::wstring command, line;
+    } rows[] = {{"OpenFile", 3, 742, L"/patch", L"Patched:"}, {"OpenFile", 3, 32, L"/undo", L"Undone:"},
+                {"OpenFile", 1000, 33, L"/patch", L"Run-time error 1618: "},
+                {"OpenFile", 1000, 742, L"/undo", L"Run-time error 1618: "},
+                {"Remove", 1, 742, L"/undo", L"Undone:"},
+                {"HoldFolder", 3, 32, L"/patch marked", L"Already patched"}};
+    for (const auto& row : rows) {
+        FakePlatform platform;
+        Patched(platform);
+        if (row.command == L"/patch") platform.files.erase(FakePlatform::Key(Marker));
+        const Tree before = platform.files;
+        for (int n = 1; n <= row.busy; ++n) platform.FailAt(row.operation, n, row.code);
+        const Ran run = RunWith(platform, row.command.substr(0, 6));
+        const bool freed = row.busy < 1000;
+        EXPECT_EQ(run.exitCode, freed ? 0 : 1618) << FakePlatform::Narrow(row.command + run.line);
+        EXPECT_EQ(run.line.substr(0, row.line.size()), row.line) << FakePlatform::Narrow(run.line);
+        EXPECT_EQ(platform.clock, freed ? std::chrono::milliseconds(100 * row.busy) : std::chrono::minutes(1));
+        EXPECT_EQ(platform.files == before, !freed || row.command == L"/patch marked");
+        EXPECT_EQ(platform.files == StateOf(row.command[1] == L'p' ? Patched : Unpatched), freed);
     }
 }
 
 // A step that never ends meets the watchdog: the run ends with 1618 while
-// it has changed nothing, with 1 once it has, naming the file it was stuck
-// on; the next run finishes the job.
+// it has issued no change, with 1 once it has, even one still in flight,
+// naming the file it was stuck on; a slow step that lands after the limit
+// is the last one issued. The next run finishes the job.
 TEST(CutShort, AStepThatNeverEndsMeetsTheWatchdog) {
     const struct {
-        int commit, exitCode;
+        const char* operation;
+        bool lands;
+        int exitCode;
         std::wstring stuckOn;
-    } rows[] = {{1, 1618, Backup}, {2, 1, Prefs}};
+    } rows[] = {{"OpenFile", false, 1618, Prefs}, {"Commit", false, 1, Backup}, {"Commit", true, 1, Backup}};
     for (const auto& row : rows) {
         FakePlatform platform;
         Unpatched(platform);
-        platform.HangAt("Commit", row.commit);
+        platform.HangAt(row.operation, 1, row.lands);
         const Ran run = RunWith(platform, L"/patch");
-        EXPECT_EQ(platform.watchdogExit, row.exitCode);
+        EXPECT_EQ(platform.watchdogExit, row.exitCode) << row.operation;
         EXPECT_EQ(platform.clock, std::chrono::minutes(5));
         EXPECT_EQ(platform.watchdogStuckOn, row.stuckOn);
+        EXPECT_EQ(platform.Bytes(Prefs), Earlier) << row.operation;
         const std::wstring start = L"Run-time error " + DecimalText(row.exitCode) +
                                    L": Tarnwick stopped after 5 minutes";
         EXPECT_EQ(run.line.substr(0, start.size()), start) << FakePlatform::Narrow(run.line);
@@ -332,6 +353,8 @@ INSTANTIATE_TEST_SUITE_P(
                       KillCase{"StaleOriginalPatchThenPatch", StaleOriginal, L"/patch", {L"/patch"},
                                StaleKeptAside<Patched>},
                       KillCase{"StaleOriginalUndoThenUndo", StaleOriginal, L"/undo", {L"/undo"},
+                               StaleKeptAside<Unpatched>},
+                      KillCase{"BothOriginalsUndoThenUndo", PatchedKeepingBoth, L"/undo", {L"/undo"},
                                StaleKeptAside<Unpatched>}),
     [](const auto& info) { return std::string(info.param.name); });
 
