@@ -155,6 +155,11 @@ public:
         hangs[operation] = {nth, lands};
     }
     void Answer(int button) { answers.push_back(button); }
+    // Forgets the faults, kill and stuck step scripted for the run before.
+    void NewRun() {
+        failures.clear(), hangs.clear(), calls.clear(), watchdogExit.reset();
+        killAt_ = 0, killed = false;
+    }
     // A program file whose version resource says `version`.
     void SetVersion(const std::wstring& file, FileVersion version) {
         AddFile(file, PeImageWithVersion(version));

@@ -1,6 +1,8 @@
 // What administrators' fleets do to the program: links planted below the
 // browser's folder, runs at the same time, and runs cut short.
 
+#include <random>
+
 #include "app/Unattended.h"
 #include "platform/Decimal.h"
 #include "platform/ReparseTags.h"
@@ -198,16 +200,11 @@ TEST(Refuses, ToWaitForeverForAnotherRun) {
 // folder undone before a busy step is still told as undone, and a marked
 // one is looked at again by /patch too.
 TEST(Refuses, ToWaitForeverForABusyFile) {
-    const struct {
-        const char* operation;
-        int busy;
-        long code;
-        std::wstring command, line;
-    } rows[] = {{"OpenFile", 3, 742, L"/patch", L"Patched:"}, {"OpenFile", 3, 32, L"/undo", L"Undone:"},
-                {"OpenFile", 1000, 33, L"/patch", L"Run-time error 1618: "},
-                {"OpenFile", 1000, 742, L"/undo", L"Run-time error 1618: "},
-                {"Remove", 1, 742, L"/undo", L"Undone:"},
-                {"HoldFolder", 3, 32, L"/patch marked", L"Already patched"}};
+    const struct { const char* operation; int busy; long code; std::wstring command, line; } rows[] = {
+        {"OpenFile", 3, 742, L"/patch", L"Patched:"}, {"OpenFile", 3, 32, L"/undo", L"Undone:"},
+        {"OpenFile", 1000, 33, L"/patch", L"Run-time error 1618: "}, {"Remove", 1, 742, L"/undo", L"Undone:"},
+        {"OpenFile", 1000, 742, L"/undo", L"Run-time error 1618: "},
+        {"HoldFolder", 3, 32, L"/patch marked", L"Already patched"}};
     for (const auto& row : rows) {
         FakePlatform platform;
         Patched(platform);
@@ -229,12 +226,8 @@ TEST(Refuses, ToWaitForeverForABusyFile) {
 // naming the file it was stuck on; a slow step that lands after the limit
 // is the last one issued. The next run finishes the job.
 TEST(CutShort, AStepThatNeverEndsMeetsTheWatchdog) {
-    const struct {
-        const char* operation;
-        bool lands;
-        int exitCode;
-        std::wstring stuckOn;
-    } rows[] = {{"OpenFile", false, 1618, Prefs}, {"Commit", false, 1, Backup}, {"Commit", true, 1, Backup}};
+    const struct { const char* operation; bool lands; int exitCode; std::wstring stuckOn; } rows[] = {
+        {"OpenFile", false, 1618, Prefs}, {"Commit", false, 1, Backup}, {"Commit", true, 1, Backup}};
     for (const auto& row : rows) {
         FakePlatform platform;
         Unpatched(platform);
@@ -374,6 +367,67 @@ TEST(CutShort, AnEarlierVersionsLeftoversAreSweptAndItsUndoFinished) {
     Tree expected = StateOf(Unpatched);
     expected[FakePlatform::Key(Profile + L"TWKnotours.tmp")] = Node{false, "someone's"};
     EXPECT_EQ(platform.files, expected);
+}
+
+// ---- the promises, over random sequences ----
+
+// Seeded sequences of states, commands, faults, kills, stuck steps and
+// edits between runs; after each run, what the README promises of it.
+TEST(Promises, HoldOverRandomSequences) {
+    std::mt19937 random(29);
+    const auto pick = [&random](const auto& list) -> const auto& { return list[random() % std::size(list)]; };
+    void (*const starts[])(FakePlatform&) = {Unpatched,         Patched,        Fresh,         PatchedFresh,
+                                             PatchedThenEdited, PatchedEarlier, StaleOriginal, PatchedKeepingBoth};
+    const char* const operations[] = {"HoldFolder", "Inspect", "OpenFile", "ReadFile", "Entries",      "LockRun",
+                                      "Write",      "Commit",  "MoveOnto", "Remove",   "CreateFolder", "DeleteFolder"};
+    const long codes[] = {5, 2, 32, 742};
+    const std::string edits[] = {Earlier, Edited, PayloadFile, ""};  // "": user.js deleted
+    const std::wstring x86(X86Folder), x86Prefs = x86 + std::wstring(PrefsRelativePath);
+    const auto lasting = [](Tree tree) {  // without the temporary files a run may leave
+        std::erase_if(tree, [](const auto& entry) { return entry.first.ends_with(L".tmp"); });
+        return tree;
+    };
+    for (int sequence = 0; sequence < 3000; ++sequence) {
+        FakePlatform platform;
+        pick(starts)(platform);
+        if (random() % 2)
+            InstallBrowserIn(platform, x86), platform.AddFolder(x86 + L"i386"), platform.AddFile(x86Prefs, PayloadFile);
+        for (int step = 0; step < 6; ++step) {
+            if (const std::string& edit = pick(edits); random() % 4 == 0) {
+                edit.empty() ? void(platform.files.erase(FakePlatform::Key(Prefs))) : platform.AddFile(Prefs, edit);
+                continue;
+            }
+            platform.NewRun();
+            const unsigned trouble = random() % 6;  // a fault, a kill, a stuck step, or none
+            if (trouble == 0) platform.FailAt(pick(operations), static_cast<int>(random() % 6), pick(codes));
+            if (trouble == 1) platform.KillAt(1 + static_cast<int>(random() % 60));
+            if (trouble == 2) platform.HangAt(pick(operations), 1 + static_cast<int>(random() % 3), random() % 2);
+            const Tree before = lasting(platform.files);
+            const std::wstring command = random() % 2 ? L"/patch" : L"/undo";
+            const Ran run = RunWith(platform, command);
+            const Tree after = lasting(platform.files);
+            const bool done = !platform.killed && !platform.watchdogExit && run.exitCode == 0;
+            const std::string where = "sequence " + std::to_string(sequence) + ", run " + std::to_string(step) +
+                                      ": " + FakePlatform::Narrow(command + L" -> " + run.line);
+            EXPECT_TRUE(trouble <= 2 || run.exitCode == 0) << where;
+            EXPECT_TRUE(run.line.find(L"Nothing was changed") == std::wstring::npos || after == before) << where;
+            for (const std::wstring& folder : {Default, x86}) {  // undone: no marker, nothing cut short
+                const std::wstring prefs = folder + std::wstring(PrefsRelativePath), kept(KeptOriginalName);
+                const bool keptOnly = !platform.Has(prefs) && (platform.Has(folder + L"defaults\\" + kept) ||
+                                                               platform.Has(folder + L"defaults\\profile\\" + kept));
+                EXPECT_FALSE(done && command == L"/undo" &&
+                             (platform.Has(folder + L"i386") || platform.Bytes(prefs) == PayloadFile || keptOnly))
+                    << where;
+            }
+            EXPECT_FALSE(done && command == L"/patch" && !platform.Has(Marker) && !platform.Has(x86 + L"i386"))
+                << where;
+            for (const auto& [path, node] : before) {  // nothing anyone wrote is lost
+                const auto same = [&node](const auto& entry) { return entry.second.bytes == node.bytes; };
+                EXPECT_TRUE(node.folder || node.bytes == PayloadFile || std::any_of(after.begin(), after.end(), same))
+                    << where << " lost " << FakePlatform::Narrow(path);
+            }
+        }
+    }
 }
 
 }  // namespace

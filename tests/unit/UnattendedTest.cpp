@@ -144,11 +144,7 @@ struct RunCase {
     int exitCode;
     std::wstring lineStart;
     bool payloadAfter, markerAfter;
-    struct {
-        const char* operation = nullptr;
-        int nth = 1;  // 0: every call
-        long code = FailureCode::AccessDenied;
-    } fault = {};
+    struct { const char* operation = nullptr; int nth = 1; long code = FailureCode::AccessDenied; } fault = {};
     friend void PrintTo(const RunCase& c, std::ostream* out) { *out << c.name; }
 };
 
