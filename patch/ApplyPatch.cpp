@@ -40,7 +40,8 @@ Result PatchEngine::ApplyPatch() {
         bool noBrowser = false;
         const auto noSuchFolder = [&] {
             noBrowser = !ChangedAnything();
-            failure = noBrowser ? NoSuchFolder(BrowserFolder) : TellingWhatWasDone(NoSuchFolder(BrowserFolder));
+            failure = noBrowser ? NoSuchFolder(BrowserFolder)
+                                : TellingWhatWasDone(NoSuchFolder(BrowserFolder));
         };
         try {
             WhileBusy([&] { browser = HoldBrowserFolder(BrowserFolder); });
@@ -94,7 +95,7 @@ Result PatchEngine::ApplyPatch() {
 // of, or holds an opportunistic lock on (and is asked to let go of) is busy
 // until it lets go: the step is tried again a little later, for a minute at
 // most, as for another run's lock.
-void PatchEngine::WhileBusy(const std::function<void()>& step) {
+void PatchEngine::WhileBusy(Step step) {
     const auto started = platform_.Ticks();
     for (;;) {
         try {

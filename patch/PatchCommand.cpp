@@ -107,7 +107,7 @@ Done PatchEngine::Stop() {
 // The watchdog reads the journal under the same lock, so a step is either
 // issued before it stops the run, and counted, or never issued at all: "nothing
 // was changed" can never follow a change that lands after all.
-void PatchEngine::Change(const std::function<void()>& step, bool counted) {
+void PatchEngine::Change(Step step, bool counted) {
     {
         const std::lock_guard<std::mutex> guard(journal_);
         if (stopped_) throw RunStopped{};

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "patch/BrowserVersion.h"
@@ -176,6 +177,20 @@ public:
     std::vector<const KnownInstall*> KnownInstallsHere();
 
 private:
+    // A step lent to the engine for one call, which runs it at once and keeps
+    // nothing of it: no copy, no allocation.
+    class Step {
+    public:
+        template <typename Run>
+        Step(Run&& run)
+            : run_(&run), call_([](void* run) { (*static_cast<std::remove_reference_t<Run>*>(run))(); }) {}
+        void operator()() const { call_(run_); }
+
+    private:
+        void* run_;
+        void (*call_)(void*);
+    };
+
     // The known folder a click patches without asking; null when there is none.
     const KnownInstall* LocateKnownInstall();
     const KnownInstall* KnownInstallAt(const std::wstring& folder);
@@ -187,7 +202,7 @@ private:
     // when there is no profile defaults folder there.
     bool ApplyOnce(HeldFolder& browser, const KnownInstall* known);
     // Runs `step` again while a file it needs is busy, for a minute at most.
-    void WhileBusy(const std::function<void()>& step);
+    void WhileBusy(Step step);
     std::optional<FileVersion> BrowserVersionIn(HeldFolder& browser);
     bool WritePreferences(HeldFolder& browser, const KnownInstall* known);
     Result StillPatched(const KnownInstall& install);
@@ -247,7 +262,7 @@ private:
     // Issues one step that changes the disk: only while the run is not
     // stopped, and counted from the moment it is issued. Uncounted steps
     // take back or tidy up.
-    void Change(const std::function<void()>& step, bool counted = true);
+    void Change(Step step, bool counted = true);
     bool ChangedAnything() const;
     std::vector<KeptFile> KeptSoFar() const;
     void Kept(KeptFile file);

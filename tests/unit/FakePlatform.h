@@ -148,9 +148,8 @@ public:
         failures[operation][nth] = code;
     }
     // The nth call of `operation` never returns: the scripted clock runs on
-    // to the watchdog's limit, and the watchdog ends the run there. With
-    // `lands`, the step is slow, not stuck: it goes through once the
-    // watchdog has had its word.
+    // to the watchdog's limit, and the watchdog ends the run there; with
+    // `lands`, it goes through once the watchdog has had its word.
     void HangAt(const std::string& operation, int nth = 1, bool lands = false) {
         hangs[operation] = {nth, lands};
     }

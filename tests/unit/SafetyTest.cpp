@@ -195,10 +195,8 @@ TEST(Refuses, ToWaitForeverForAnotherRun) {
 }
 
 // A file another program keeps busy (open without sharing, a locked range,
-// an oplock it does not let go of) is looked at again for a minute, as
-// another run's lock is; one that frees up in time is patched as usual. A
-// folder undone before a busy step is still told as undone, and a marked
-// one is looked at again by /patch too.
+// an oplock) is looked at again for a minute, as another run's lock is, by
+// /patch of a marked folder too; an undo retried is still told as done.
 TEST(Refuses, ToWaitForeverForABusyFile) {
     const struct { const char* operation; int busy; long code; std::wstring command, line; } rows[] = {
         {"OpenFile", 3, 742, L"/patch", L"Patched:"}, {"OpenFile", 3, 32, L"/undo", L"Undone:"},
@@ -222,9 +220,8 @@ TEST(Refuses, ToWaitForeverForABusyFile) {
 }
 
 // A step that never ends meets the watchdog: the run ends with 1618 while
-// it has issued no change, with 1 once it has, even one still in flight,
-// naming the file it was stuck on; a slow step that lands after the limit
-// is the last one issued. The next run finishes the job.
+// it has issued no change, with 1 once it has (one in flight, or landing
+// late, as the last), naming the file it was stuck on; the next run finishes.
 TEST(CutShort, AStepThatNeverEndsMeetsTheWatchdog) {
     const struct { const char* operation; bool lands; int exitCode; std::wstring stuckOn; } rows[] = {
         {"OpenFile", false, 1618, Prefs}, {"Commit", false, 1, Backup}, {"Commit", true, 1, Backup}};
