@@ -38,6 +38,7 @@ void Form1::Command1_Click() {
     try {
         engine_.Command(Request::Toggle);
     } catch (...) {
+        // After the watchdog has stopped the run, this waits for its end.
         Disarm();
         throw;
     }
@@ -50,9 +51,8 @@ void Form1::Command1_Click() {
 // the one that is stuck) says why, for as long as the person takes.
 void Form1::ArmWatchdog() {
     watchdog_ = platform_.StartWatchdog(RunLimit, std::nullopt, [this](const std::wstring& stuckOn) {
-        const bool changed = engine_.ChangedAnything();
-        return LastWord{RunLimitExitCode(changed),
-                        [this, text = RunLimitText(stuckOn, changed, engine_.KeptSoFar())] {
+        const Done done = engine_.Stop();
+        return LastWord{RunLimitExitCode(done.changed), [this, text = RunLimitText(stuckOn, done)] {
                             platform_.ShowMessage(text, Style::OkStop);
                         }};
     });

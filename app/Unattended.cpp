@@ -61,12 +61,8 @@ std::wstring KnownFolders(bool x86) {
     return x86 ? std::wstring(DefaultFolder) + L" or " + std::wstring(X86Folder) : std::wstring(DefaultFolder);
 }
 
-// Each file kept aside is named after what was done, and so is each folder
-// that could not be looked into.
+// Each file kept aside is named after what was done.
 std::wstring WithKeptFiles(std::wstring line, const Result& result) {
-    for (const FolderProblem& note : result.notes)
-        line += L" Tarnwick could not look into " + note.folder + L": " +
-                OneLine(note.failure.Description());
     for (const KeptFile& file : result.kept) line += L" " + KeptFileText(file);
     return line;
 }
@@ -109,7 +105,7 @@ Report Describe(const Result& result, bool x86, const KnownInstall* only) {
             return {ExitCode::NoBrowser,
                     L"No browser in " + KnownFolders(x86) + L". Give its folder with /folder."};
         case Outcome::GaveUp:
-            if (result.failure && !result.failure->IsNotFound())
+            if (result.failure && !result.noBrowser)
                 return {ExitCodeOf(*result.failure), ErrorLine(*result.failure)};
             return {ExitCode::NoBrowser, L"No browser in " + result.folder + L": it has no " +
                                              L"defaults\\profile folder."};
@@ -216,9 +212,9 @@ LastWord Stopped(Platform& platform, Progress& progress, PatchEngine& engine,
                  const CommandLine& command, Output& output, const std::wstring& stuckOn) {
     auto [stage, report] = progress.Stop();
     if (stage == Progress::Stage::Working) {
-        const bool changed = engine.ChangedAnything();
-        const int exitCode = RunLimitExitCode(changed);
-        report = {exitCode, ErrorLine(Failure(exitCode, RunLimitText(stuckOn, changed, engine.KeptSoFar())))};
+        const Done done = engine.Stop();
+        const int exitCode = RunLimitExitCode(done.changed);
+        report = {exitCode, ErrorLine(Failure(exitCode, RunLimitText(stuckOn, done)))};
     }
     return {report.exitCode, [&platform, &command, &output, stage = stage, report = report] {
                 if (stage == Progress::Stage::Writing) return;
@@ -232,14 +228,11 @@ LastWord Stopped(Platform& platform, Progress& progress, PatchEngine& engine,
 
 }  // namespace
 
-std::wstring RunLimitText(const std::wstring& stuckOn, bool changed, const std::vector<KeptFile>& kept) {
+std::wstring RunLimitText(const std::wstring& stuckOn, const Done& done) {
     std::wstring text = L"Tarnwick stopped after 5 minutes: a step that should take a moment did not "
                         L"finish, held up by another program or the file system.";
     if (!stuckOn.empty()) text += L"\nIt was stuck on " + stuckOn;
-    text += changed ? L"\nWhat was done so far is safe, and the next run finishes it."
-                    : L"\nNothing was changed. Try again later.";
-    for (const KeptFile& file : kept) text += L"\n" + KeptFileText(file);
-    return text;
+    return TellWhatWasDone(text, done, Told::Stopped);
 }
 
 int RunLimitExitCode(bool changed) {

@@ -28,9 +28,9 @@ inline constexpr std::chrono::milliseconds RunLimit{5 * 60 * 1000};
 // The time the watchdog gives its last word before it ends the run.
 inline constexpr std::chrono::milliseconds LastWordLimit{2000};
 
-// What a run that met the limit says: what it was stuck on, whether it had
-// changed anything, and the files it had kept aside.
-std::wstring RunLimitText(const std::wstring& stuckOn, bool changed, const std::vector<KeptFile>& kept);
+// What a run that met the limit says: what it was stuck on, then what it
+// had done.
+std::wstring RunLimitText(const std::wstring& stuckOn, const Done& done);
 // Its exit code: 1618, try again, while it had changed nothing; 1 otherwise.
 int RunLimitExitCode(bool changed);
 

@@ -15,6 +15,10 @@ gtest_discover_tests(tarnwick_unit_tests TEST_PREFIX "unit.")
 
 add_subdirectory(resources/artwork)
 
+# The README and its pages link up, and give the test command CI runs; needs
+# no Windows build.
+add_test(NAME docs.links COMMAND ${PROJECT_SOURCE_DIR}/tests/docs/check-docs.py ${PROJECT_SOURCE_DIR})
+
 option(TARNWICK_WINDOWS "Cross-build the Windows program and test it under Wine" ON)
 if(TARNWICK_WINDOWS)
   include(cmake/WineTests.cmake)

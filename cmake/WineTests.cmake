@@ -169,6 +169,9 @@ wine_test(wine.e2e.dark 96 SCHEME dark
 
 # The installer package under Wine's msiexec: its tables, then install,
 # upgrade, uninstall, rollbacks and the launch condition, on a rig and
-# prefix of its own (build/host/rig-msi), since it installs and uninstalls.
-add_test(NAME wine.msi COMMAND ${PROJECT_SOURCE_DIR}/tests/installer/msi-test.sh ${CMAKE_BINARY_DIR})
+# prefix of its own (build/host/rig-msi), since it installs and uninstalls;
+# where the 32-bit image is run, also the x86 package's whole cycle in a
+# 32-bit prefix (build/host/rig-msi-win32), and nothing 32-bit elsewhere.
+add_test(NAME wine.msi COMMAND ${PROJECT_SOURCE_DIR}/tests/installer/msi-test.sh ${CMAKE_BINARY_DIR}
+                               ${TARNWICK_RUN_X86})
 set_tests_properties(wine.msi PROPERTIES RESOURCE_LOCK wine TIMEOUT 900)

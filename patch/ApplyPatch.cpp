@@ -35,11 +35,19 @@ Result PatchEngine::ApplyPatch() {
         const KnownInstall* known = KnownInstallAt(BrowserFolder);
         std::unique_ptr<HeldFolder> browser;
         std::optional<Failure> failure;
+        // No browser there is exit code 3 only while nothing was changed;
+        // after a change it is a failure like any other.
+        bool noBrowser = false;
+        const auto noSuchFolder = [&] {
+            noBrowser = !ChangedAnything();
+            failure = noBrowser ? NoSuchFolder(BrowserFolder)
+                                : TellingWhatWasDone(NoSuchFolder(BrowserFolder));
+        };
         try {
             WhileBusy([&] { browser = HoldBrowserFolder(BrowserFolder); });
-            if (!browser) failure = NoSuchFolder(BrowserFolder);
+            if (!browser) noSuchFolder();
         } catch (const Failure& refused) {
-            failure = refused;
+            failure = TellingWhatWasDone(refused);
         }
         bool already = false;
         if (browser) {
@@ -56,9 +64,11 @@ Result PatchEngine::ApplyPatch() {
             already = known && IsMarked(*browser);
             if (!already) {
                 try {
-                    WhileBusy([&] { ApplyOnce(*browser, known); });
+                    bool found = true;
+                    WhileBusy([&] { found = ApplyOnce(*browser, known); });
+                    if (!found) noSuchFolder();
                 } catch (const Failure& failed) {
-                    failure = TellingWhatWasDone(failed, ChangedAnything());
+                    failure = TellingWhatWasDone(failed);
                 }
             }
         }
@@ -75,22 +85,24 @@ Result PatchEngine::ApplyPatch() {
             ShowKeptFiles();
             Result gaveUp = Finish(Outcome::GaveUp);
             gaveUp.failure = std::move(failure);
+            gaveUp.noBrowser = noBrowser;
             return gaveUp;
         }
     }
 }
 
-// Another program that holds an opportunistic lock on a file is asked to
-// let go of it, and the file is busy until it has: the step is tried again
-// a little later, for a minute at most, as for another run's lock.
-void PatchEngine::WhileBusy(const std::function<void()>& step) {
+// A file another program has open without sharing it, or has locked part
+// of, or holds an opportunistic lock on (and is asked to let go of) is busy
+// until it lets go: the step is tried again a little later, for a minute at
+// most, as for another run's lock.
+void PatchEngine::WhileBusy(Step step) {
     const auto started = platform_.Ticks();
     for (;;) {
         try {
             step();
             return;
         } catch (const Failure& failure) {
-            if (failure.Code() != FailureCode::FileBusy) throw;
+            if (!failure.IsBusy()) throw;
             if (platform_.Ticks() - started >= BusyPatience)
                 throw Failure(FailureCode::AnotherRunInProgress,
                               failure.Description() +
@@ -115,12 +127,10 @@ std::optional<FileVersion> PatchEngine::BrowserVersionIn(HeldFolder& browser) {
 }
 
 // Only a known folder is marked: undo reaches nothing else.
-void PatchEngine::ApplyOnce(HeldFolder& browser, const KnownInstall* known) {
-    WritePreferences(browser, known);
-    if (known && !IsMarked(browser)) {
-        browser.CreateFolder(std::wstring(MarkerName));
-        Changed();
-    }
+bool PatchEngine::ApplyOnce(HeldFolder& browser, const KnownInstall* known) {
+    if (!WritePreferences(browser, known)) return false;
+    if (known && !IsMarked(browser)) Change([&] { browser.CreateFolder(std::wstring(MarkerName)); });
+    return true;
 }
 
 // The marker's name taken by anything but a folder would make the patch
@@ -150,9 +160,9 @@ void PatchEngine::RefuseTakenMarkerName(HeldFolder& browser) {
 // original now, and the leftover is kept aside instead (unless it is the
 // same). An original kept by an earlier version inside the profile folder
 // is moved up out of it, where the browser does not copy it into profiles.
-void PatchEngine::WritePreferences(HeldFolder& browser, const KnownInstall* known) {
+bool PatchEngine::WritePreferences(HeldFolder& browser, const KnownInstall* known) {
     const WorkFolders work = HoldWorkFolders(browser, BrowserFolder);
-    if (!work.profile) throw NoSuchFolder(BrowserFolder);
+    if (!work.profile) return false;
     if (known) RefuseTakenMarkerName(browser);
 
     const std::wstring prefsPath = BrowserFolder + std::wstring(PrefsRelativePath);
@@ -165,10 +175,9 @@ void PatchEngine::WritePreferences(HeldFolder& browser, const KnownInstall* know
     if (keptFacts.folder)
         throw Failure(FailureCode::AlreadyExists,
                       L"A folder has the name Tarnwick keeps the original user.js under.\n" + keptPath);
-    auto kept = OpenKeptOriginal(work);
+    KeptOriginals kept = OpenKeptOriginals(work, false);
     const bool keptHigher = keptFacts.exists;  // where this version keeps it, not in the profile
-    std::optional<std::string> original;
-    if (kept) original = kept->ReadAll();
+    std::optional<std::string>& original = kept.originalBytes;
 
     const std::string bytes = OwnBytes();
     const bool differs = earlier && *earlier != bytes;
@@ -179,33 +188,28 @@ void PatchEngine::WritePreferences(HeldFolder& browser, const KnownInstall* know
     std::wstring aside, copied;  // copies made here, removed again on failure
     try {
         if (stale) {
-            // The copy is that file's only home from here on: it stays.
-            const std::wstring keptAt =
-                keptHigher ? keptPath
-                           : BrowserFolder + std::wstring(ProfileRelativePath) + std::wstring(KeptOriginalName);
-            KeepAside(work, *original, keptAt, std::nullopt, true);
-            kept->Remove();
-            Changed();
-            kept.reset();
+            KeptFile kind;
+            kind.staleOriginal = true;
+            RemoveLeftover(work, *kept.original, *original, kept.originalPath, std::nullopt, kind);
+            kept.original.reset();
             original.reset();
         } else if (differs && original && *original != *earlier) {
             aside = KeepAside(work, *earlier, prefsPath, original);
         }
-        if (kept && !keptHigher) {
-            kept->MoveOnto(*work.defaults, std::wstring(KeptOriginalName), false);
-            Changed();
-        } else if (!kept && differs) {
+        if (kept.original && !keptHigher) {
+            Change([&] { kept.original->MoveOnto(*work.defaults, std::wstring(KeptOriginalName), false); });
+        } else if (!kept.original && differs) {
             copied = CopyInto(*work.defaults, std::wstring(KeptOriginalName), *earlier, false);
         }
-        kept.reset();
+        kept.original.reset();
         current.reset();
-        file->Commit(*work.profile, std::wstring(PrefsName), true);
-        Changed();
+        Change([&] { file->Commit(*work.profile, std::wstring(PrefsName), true); });
     } catch (const Failure&) {
         if (!copied.empty()) RemoveCopy(*work.defaults, copied);
         if (!aside.empty()) RemoveCopy(*work.defaults, aside);
         throw;
     }
+    return true;
 }
 
 // A file made new from `bytes` and renamed to `name` whole; returns `name`.
@@ -213,8 +217,7 @@ std::wstring PatchEngine::CopyInto(HeldFolder& folder, const std::wstring& name,
                                    bool replace) {
     auto copy = NewTemporaryFile(folder);
     copy->Write(bytes);
-    copy->Commit(folder, name, replace);
-    Changed();
+    Change([&] { copy->Commit(folder, name, replace); });
     return name;
 }
 
@@ -224,7 +227,7 @@ void PatchEngine::RemoveCopy(HeldFolder& folder, const std::wstring& name) noexc
     try {
         auto copy = folder.OpenFile(name);
         if (!copy) return;
-        copy->Remove();
+        Change([&] { copy->Remove(); }, false);
         const std::lock_guard<std::mutex> guard(journal_);
         --changes_;
         const std::wstring path = BrowserFolder + std::wstring(DefaultsRelativePath) + name;
@@ -239,35 +242,54 @@ void PatchEngine::RemoveCopy(HeldFolder& folder, const std::wstring& name) noexc
 }
 
 // Kept as the first "user.js.changed-<n>" in `defaults\` after the highest
-// there, never over anything, and only once: bytes that the kept original
-// or an earlier copy already hold are not copied again, however often the
-// same file turns up (a tool that writes it before every boot's patch).
+// there, never over anything, and only once: bytes that are in place or
+// that an earlier copy already holds are not copied again, however often
+// the same file turns up (a tool that writes it before every boot's patch).
 std::wstring PatchEngine::KeepAside(const WorkFolders& work, const std::string& bytes,
-                                    const std::wstring& from,
-                                    const std::optional<std::string>& keptOriginal, bool staleOriginal) {
+                                    const std::wstring& from, const std::optional<std::string>& inPlace,
+                                    const KeptFile& kind) {
     const std::wstring defaultsPath = work.folder + std::wstring(DefaultsRelativePath);
-    if (keptOriginal == bytes) return {};
-    unsigned highest = 0;
+    if (inPlace == bytes) return {};
+    const auto keep = [&](const std::wstring& name, bool already) {
+        KeptFile file = kind;
+        file.prefs = from;
+        file.kept = defaultsPath + name;
+        file.already = already;
+        Kept(std::move(file));
+    };
+    std::wstring highest;
     for (const FolderEntry& entry : work.defaults->Entries()) {
-        const std::wstring_view name(entry.name);
-        if (!IsChangedName(name)) continue;
-        unsigned n = 0;
-        for (wchar_t c : name.substr(ChangedPrefix.size())) n = n * 10 + static_cast<unsigned>(c - L'0');
-        highest = n > highest ? n : highest;
+        if (!IsChangedName(entry.name)) continue;
+        const std::wstring_view number = std::wstring_view(entry.name).substr(ChangedPrefix.size());
+        if (NumberLess(highest, number)) highest = number;
         if (work.defaults->ReadFile(entry.name, bytes.size()) == bytes) {
-            Kept({from, defaultsPath + entry.name, true, staleOriginal});
+            keep(entry.name, true);
             return {};
         }
     }
-    for (unsigned n = highest + 1;; ++n) {
-        const std::wstring name = std::wstring(ChangedPrefix) + DecimalText(n);
+    for (std::wstring n = NextNumber(highest);; n = NextNumber(n)) {
+        const std::wstring name = std::wstring(ChangedPrefix) + n;
         try {
             CopyInto(*work.defaults, name, bytes, false);
-            Kept({from, defaultsPath + name, false, staleOriginal});
+            keep(name, false);
             return name;
         } catch (const Failure& failure) {
             if (!failure.IsAlreadyExists()) throw;
         }
+    }
+}
+
+// A stale original's copy is its only home once the original has gone, so
+// it is taken back only when removing the original itself fails.
+void PatchEngine::RemoveLeftover(const WorkFolders& work, ExistingFile& file, const std::string& bytes,
+                                 const std::wstring& path, const std::optional<std::string>& inPlace,
+                                 const KeptFile& kind) {
+    const std::wstring copy = KeepAside(work, bytes, path, inPlace, kind);
+    try {
+        Change([&] { file.Remove(); });
+    } catch (const Failure&) {
+        if (!copy.empty()) RemoveCopy(*work.defaults, copy);
+        throw;
     }
 }
 

@@ -58,12 +58,36 @@ bool IsTemporaryName(std::wstring_view name, bool earlierLayout) {
 }  // namespace
 
 bool IsChangedName(std::wstring_view name) {
-    if (!StartsWith(name, ChangedPrefix) || name.size() == ChangedPrefix.size() ||
-        name.size() > ChangedPrefix.size() + 9)
-        return false;
+    if (!StartsWith(name, ChangedPrefix) || name.size() == ChangedPrefix.size()) return false;
     for (wchar_t c : name.substr(ChangedPrefix.size()))
         if (c < L'0' || c > L'9') return false;
     return true;
+}
+
+namespace {
+std::wstring_view WithoutLeadingZeros(std::wstring_view digits) {
+    const size_t first = digits.find_first_not_of(L'0');
+    return first == std::wstring_view::npos ? std::wstring_view() : digits.substr(first);
+}
+}  // namespace
+
+// Compared and counted as digit strings, so no number of them overflows.
+bool NumberLess(std::wstring_view a, std::wstring_view b) {
+    a = WithoutLeadingZeros(a);
+    b = WithoutLeadingZeros(b);
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
+std::wstring NextNumber(std::wstring_view digits) {
+    std::wstring next(WithoutLeadingZeros(digits));
+    for (auto it = next.rbegin(); it != next.rend(); ++it) {
+        if (*it != L'9') {
+            ++*it;
+            return next;
+        }
+        *it = L'0';
+    }
+    return L'1' + next;
 }
 
 // The one path a run opens. What is not a folder is no browser's folder.
@@ -115,15 +139,39 @@ PathFacts PatchEngine::InspectBelowBrowser(HeldFolder& in, std::wstring_view nam
     return facts;
 }
 
-// Where this version keeps it, or else where earlier ones did.
-std::unique_ptr<ExistingFile> PatchEngine::OpenKeptOriginal(const WorkFolders& work) {
+// Where this version keeps it, or else where earlier ones did; with
+// `withLeftover`, an earlier version's beside this version's too. Each is
+// read as it is opened.
+PatchEngine::KeptOriginals PatchEngine::OpenKeptOriginals(const WorkFolders& work, bool withLeftover) {
     const std::wstring name(KeptOriginalName);
-    if (auto kept = OpenBelowBrowser(*work.defaults, name,
-                                     work.folder + std::wstring(DefaultsRelativePath) + name))
-        return kept;
-    if (!work.profile) return nullptr;
-    return OpenBelowBrowser(*work.profile, name,
-                            work.folder + std::wstring(ProfileRelativePath) + name);
+    const std::wstring higher = work.folder + std::wstring(DefaultsRelativePath) + name;
+    const std::wstring earlier = work.folder + std::wstring(ProfileRelativePath) + name;
+    KeptOriginals kept;
+    if (work.defaults) kept.original = OpenBelowBrowser(*work.defaults, name, higher);
+    if (kept.original) {
+        kept.originalPath = higher;
+        if (withLeftover && work.profile) kept.leftover = OpenLeftover(*work.profile, earlier);
+        if (kept.leftover) kept.leftoverPath = earlier;
+    } else if (work.profile) {
+        kept.original = OpenBelowBrowser(*work.profile, name, earlier);
+        if (kept.original) kept.originalPath = earlier;
+    }
+    if (kept.original) kept.originalBytes = kept.original->ReadAll();
+    if (kept.leftover) kept.leftoverBytes = kept.leftover->ReadAll();
+    return kept;
+}
+
+// A kept original that is no longer needed is removed; one that cannot be
+// opened to be removed is named, with what to do about it.
+std::unique_ptr<ExistingFile> PatchEngine::OpenLeftover(HeldFolder& in, const std::wstring& path) {
+    try {
+        return OpenBelowBrowser(in, KeptOriginalName, path);
+    } catch (const Failure& failure) {
+        if (failure.IsBusy()) throw;
+        throw Failure(failure.Code(), failure.Description() +
+                                          L"\nThis is a leftover copy of user.js, and Tarnwick cannot "
+                                          L"remove it: move it out of the browser's folder, and run again.");
+    }
 }
 
 // A folder whose marker is a link to a folder counts as marked: undo then
@@ -189,7 +237,7 @@ void PatchEngine::SweepTemporaryFiles(const WorkFolders& work) {
                 if (!file) continue;
                 const PathFacts& facts = file->Facts();
                 if (facts.link || facts.folder || facts.names != 1 || facts.id != entry.id) continue;
-                file->Remove();
+                Change([&] { file->Remove(); }, false);
             } catch (const Failure&) {
                 // A leftover that cannot go now is tried again by the next run.
             }

@@ -11,6 +11,10 @@ namespace FailureCode {
 constexpr long FileNotFound = 2;
 constexpr long PathNotFound = 3;
 constexpr long AccessDenied = 5;
+// Another program has the file open in a way that excludes this open, or
+// has locked a range of it: it is busy, and may be free a moment later.
+constexpr long SharingViolation = 32;
+constexpr long LockViolation = 33;
 constexpr long FileAlreadyExists = 80;
 constexpr long InvalidArgument = 87;
 constexpr long AlreadyExists = 183;
@@ -41,6 +45,11 @@ public:
     }
     bool IsAlreadyExists() const noexcept {
         return code_ == FailureCode::AlreadyExists || code_ == FailureCode::FileAlreadyExists;
+    }
+    // Another program has the file for now: worth looking at again.
+    bool IsBusy() const noexcept {
+        return code_ == FailureCode::SharingViolation || code_ == FailureCode::LockViolation ||
+               code_ == FailureCode::FileBusy;
     }
 
 private:

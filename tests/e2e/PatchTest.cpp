@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <functional>
 #include <iostream>
+#include <thread>
 
 #include "tests/e2e/Driver.h"
 
@@ -315,7 +316,6 @@ TEST_F(Patch, ThenUndoPutsTheEarlierFileBack) {
 struct RefusedCase {
     const char* name;
     std::function<void()> arrange;
-    bool lockPrefs;  // held open without sharing while the program runs
 };
 void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
 
@@ -326,12 +326,6 @@ TEST_P(PatchRefused, AsksToLookAgainAndNoLeavesTheFolderAsItWas) {
     ASSERT_NO_FATAL_FAILURE(c.arrange());
     const Tree before = Snapshot(DefaultFolder);
     const bool wasReadOnly = IsReadOnly(PrefsFile);
-    HANDLE lock = INVALID_HANDLE_VALUE;
-    if (c.lockPrefs) {
-        lock = ::CreateFileW(PrefsFile.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        ASSERT_NE(lock, INVALID_HANDLE_VALUE);
-    }
     {
         App app;
         ASSERT_TRUE(app.Window());
@@ -340,7 +334,6 @@ TEST_P(PatchRefused, AsksToLookAgainAndNoLeavesTheFolderAsItWas) {
         app.Press(question, IDNO);
         ExpectExit(app, 0);
     }
-    if (lock != INVALID_HANDLE_VALUE) ::CloseHandle(lock);
     EXPECT_EQ(Snapshot(DefaultFolder), before) << "no payload, no copy, no marker, no temp file";
     EXPECT_EQ(IsReadOnly(PrefsFile), wasReadOnly);
     EXPECT_EQ(Snapshot(WorkingFolder), Tree{});
@@ -353,28 +346,24 @@ INSTANTIATE_TEST_SUITE_P(
                     [] {
                         WriteBytes(PrefsFile, EarlierPrefs);
                         SetReadOnly(PrefsFile, true);
-                    },
-                    false},
-        RefusedCase{"LockedPrefs", [] { WriteBytes(PrefsFile, EarlierPrefs); }, true},
-        RefusedCase{"NoProfileFolder", [] { RemoveTree(DefaultFolder + L"defaults"); }, false},
+                    }},
+        RefusedCase{"NoProfileFolder", [] { RemoveTree(DefaultFolder + L"defaults"); }},
         RefusedCase{"ProfileIsAFile",
                     [] {
                         RemoveTree(DefaultFolder + L"defaults");
                         MakeFolders(DefaultFolder + L"defaults");
                         WriteBytes(DefaultFolder + L"defaults\\profile", "not a folder");
-                    },
-                    false},
+                    }},
         // A link where user.js belongs is never followed: nothing is read
         // through it into a copy, nothing is written through it.
-        RefusedCase{"PrefsIsALink", [] { LinkPrefsToASecret(); }, false},
+        RefusedCase{"PrefsIsALink", [] { LinkPrefsToASecret(); }},
         // The copy of the earlier file cannot be put in place: both new
         // files are dropped again, and user.js keeps its bytes.
         RefusedCase{"BackupNameTakenByAFolder",
                     [] {
                         WriteBytes(PrefsFile, EarlierPrefs);
                         MakeFolders(BackupFile);
-                    },
-                    false}),
+                    }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A file where the marker folder belongs reads as "not patched", and the
@@ -663,6 +652,12 @@ TEST_P(Switched, RunsTheCommandWithNoWindowAndTellsThroughTheExitCode) {
     EXPECT_EQ(Snapshot(WorkingFolder), Tree{});
 }
 
+void HoldOpenAMoment(const std::wstring& path) {
+    const HANDLE held =
+        ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread([held] { ::Sleep(1500), ::CloseHandle(held); }).detach();
+}
 void MarkPatched() {
     MakeFolders(MarkerFolder);
     WriteBytes(PrefsFile, PayloadFile);
@@ -692,6 +687,9 @@ INSTANTIATE_TEST_SUITE_P(
                          SetReadOnly(PrefsFile, true);
                      },
                      L"/patch", 1, "Run-time error 5: ", SwitchedCase::Unchanged},
+        // A folder another program has open without sharing is waited for.
+        SwitchedCase{"ProfileHeldOpenAMoment", [] { HoldOpenAMoment(ProfileFolder); }, L"/patch", 0,
+                     "Patched:", SwitchedCase::PatchedHere},
         SwitchedCase{"NotUnderstood", nullptr, L"/patch /frobnicate", 2,
                      "Unknown switch /frobnicate.\r\n\r\nUsage: tarnwick.exe /patch", SwitchedCase::Unchanged},
         SwitchedCase{"NoBrowser", [] { RemoveBrowser(); }, L"/patch", 3,

@@ -43,8 +43,8 @@ for i in 0 1 2 3; do
     if [[ $f == *.msi ]]; then  # unsigned, as built from the signed exe; the exe's two copies in it
         unsigned=$work/$i.unsigned && "$top/installer/build-msi.sh" "$version" "$arch" "$exe" "$unsigned"
         msiextract -C "$work/$i.files" "$s/$f" >/dev/null && dump "$s/$f" "$work/$i.signed.dump"
-        check "$f: the exe it installs and the one its rollbacks run are the signed exe" \
-            'cmp "$(find "$work/$i.files" -name tarnwick.exe)" "$exe" && cmp "$work/$i.signed.dump/Binary/Binary.RollbackExe" "$exe"'
+        check "$f: the exe it installs and the one its actions run are the signed exe" \
+            'cmp "$(find "$work/$i.files" -name tarnwick.exe)" "$exe" && cmp "$work/$i.signed.dump/Binary/Binary.TarnwickExe" "$exe"'
     fi
     osslsigncode extract-signature -in "$s/$f" -out "$work/$i.sig" >/dev/null &&
         osslsigncode attach-signature -sigin "$work/$i.sig" -CAfile root.pem -in "$unsigned" -out "$work/$i.attached" >/dev/null

@@ -157,7 +157,7 @@ public:
     void AddFile(const std::wstring& path, std::string bytes, bool readOnly = false) {
         files[Key(path)] = Node{false, std::move(bytes), readOnly, false, 1, ++lastId_};
     }
-    // The nth (1-based) call of `operation` raises a failure.
+    // The nth (1-based) call of `operation` raises a failure; with 0, every call.
     void FailAt(const std::string& operation, int nth = 1, long code = FailureCode::AccessDenied) {
         failures[operation][nth] = code;
     }
@@ -168,6 +168,12 @@ public:
     // once its last word is out; the program ends before its next pause.
     void SlowAt(const std::string& operation, int nth = 1) { slow[operation] = nth; }
     void Answer(int button) { answers.push_back(button); }
+    // Forgets the faults, kill and stuck step scripted for the run before.
+    void NewRun() {
+        failures.clear(), hangs.clear(), slow.clear(), calls.clear(), watchdogExit.reset();
+        watchdogFired_ = false;
+        killAt_ = 0, killed = false;
+    }
     // A program file whose version resource says `version`.
     void SetVersion(const std::wstring& file, FileVersion version) {
         AddFile(file, PeImageWithVersion(version));
@@ -335,7 +341,8 @@ public:
             FireWatchdog(entry);
         }
         auto it = failures.find(operation);
-        if (it != failures.end() && it->second.count(n)) Fail(it->second.at(n));
+        if (it != failures.end() && (it->second.count(n) || it->second.count(0)))
+            Fail(it->second.count(n) ? it->second.at(n) : it->second.at(0));
     }
     [[noreturn]] void Fail(long code) { throw Failure(code, L"injected"); }
     // A step that blocks for ever: only a watchdog ends it, with the path

@@ -93,7 +93,7 @@ TEST_F(FormLoad, AClickThatNeverEndsIsEndedWithABoxThatSaysWhy) {
     };
     platform.HangAt("Commit");
     EXPECT_THROW(Click(), Killed);
-    EXPECT_EQ(platform.watchdogExit, 1618);
+    EXPECT_EQ(platform.watchdogExit, 1);  // the stuck rename was issued, and may land yet
     EXPECT_EQ(platform.clock, std::chrono::minutes(15));  // armed again after the question
     EXPECT_EQ(platform.log.back().substr(0, 53), "box Tarnwick stopped after 5 minutes: a step that sho");
     EXPECT_EQ(platform.log.back().substr(platform.log.back().size() - 6), " /4112");

@@ -124,8 +124,23 @@ INSTANTIATE_TEST_SUITE_P(
                                Earlier, {}},
                       UndoCase{"OriginalAlreadyBackStays", Earlier, Earlier, {}, Earlier, {}},
                       UndoCase{"EditedWithAnOriginalIsKeptAside", Edited, Earlier, {}, Earlier, Edited},
-                      UndoCase{"EditedWithoutAnOriginalIsKeptAside", Edited, {}, {}, {}, Edited}),
+                      UndoCase{"EditedWithoutAnOriginalIsKeptAside", Edited, {}, {}, {}, Edited},
+                      UndoCase{"BothOriginalsGoAtOnce", PayloadFile, Earlier, Earlier, Earlier, {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Numbers of any length are read, compared and counted on as digit
+// strings: the same file kept past changed-999999999 is found again.
+TEST_F(PatchCommand, AChangedFileIsFoundUnderANumberOfAnyLength) {
+    InstallBrowser();
+    platform.AddFolder(Marker);
+    platform.AddFile(Prefs, Edited);
+    platform.AddFile(Default + L"defaults\\user.js.changed-1000000000", Edited);
+    platform.Answer(Answer::Yes);
+    EXPECT_TRUE(Click());
+    EXPECT_FALSE(platform.Has(Changed));  // not kept again
+    EXPECT_TRUE(NumberLess(L"999999999", L"01000000000"));
+    EXPECT_EQ(NextNumber(L"0999"), L"1000");
+}
 
 // Until the file is back, the marker stays: the next undo finishes the job.
 TEST_F(PatchCommand, AnUndoThatCannotRemoveTheFileKeepsTheMarkerForTheNextOne) {

@@ -1,6 +1,8 @@
 // What administrators' fleets do to the program: links planted below the
 // browser's folder, runs at the same time, and runs cut short.
 
+#include <random>
+
 #include "app/Unattended.h"
 #include "platform/Decimal.h"
 #include "platform/ReparseTags.h"
@@ -72,6 +74,12 @@ const std::string Stale = "user_pref(\"left.over\", 1);\r\n";
 void StaleOriginal(FakePlatform& platform) {
     Unpatched(platform);
     platform.AddFile(Backup, Stale);
+}
+// Patched, with an earlier version's kept original still in the profile
+// folder beside the one kept now.
+void PatchedKeepingBoth(FakePlatform& platform) {
+    Patched(platform);
+    platform.AddFile(EarlierBackup, Stale);
 }
 template <void (*Done)(FakePlatform&)>
 void StaleKeptAside(FakePlatform& platform) {
@@ -186,45 +194,46 @@ TEST(Refuses, ToWaitForeverForAnotherRun) {
     }
 }
 
-// A file another program keeps busy (an oplock it does not let go of) is
-// looked at again for a minute, as another run's lock is; one that frees
-// up in time is patched as usual.
+// A file another program keeps busy (open without sharing, a locked range,
+// an oplock) is looked at again for a minute, as another run's lock is, by
+// /patch of a marked folder too; an undo retried is still told as done.
 TEST(Refuses, ToWaitForeverForABusyFile) {
-    for (const int busyOpens : {3, 1000}) {
-        for (const wchar_t* command : {L"/patch", L"/undo"}) {
-            FakePlatform platform;
-            Patched(platform);
-            if (std::wstring(command) == L"/patch") platform.files.erase(FakePlatform::Key(Marker));
-            const Tree before = platform.files;
-            for (int n = 1; n <= busyOpens; ++n) platform.FailAt("OpenFile", n, FailureCode::FileBusy);
-            const Ran run = RunWith(platform, command);
-            const bool freed = busyOpens == 3;
-            EXPECT_EQ(run.exitCode, freed ? 0 : 1618) << FakePlatform::Narrow(command + run.line);
-            EXPECT_EQ(platform.clock, freed ? std::chrono::milliseconds(300) : std::chrono::minutes(1));
-            EXPECT_EQ(platform.files == before, !freed);
-            EXPECT_EQ(platform.files == StateOf(command[1] == L'p' ? Patched : Unpatched), freed);
-        }
+    const struct { const char* operation; int busy; long code; std::wstring command, line; } rows[] = {
+        {"OpenFile", 3, 742, L"/patch", L"Patched:"}, {"OpenFile", 3, 32, L"/undo", L"Undone:"},
+        {"OpenFile", 1000, 33, L"/patch", L"Run-time error 1618: "}, {"Remove", 1, 742, L"/undo", L"Undone:"},
+        {"OpenFile", 1000, 742, L"/undo", L"Run-time error 1618: "},
+        {"HoldFolder", 3, 32, L"/patch marked", L"Already patched"}};
+    for (const auto& row : rows) {
+        FakePlatform platform;
+        Patched(platform);
+        if (row.command == L"/patch") platform.files.erase(FakePlatform::Key(Marker));
+        const Tree before = platform.files;
+        for (int n = 1; n <= row.busy; ++n) platform.FailAt(row.operation, n, row.code);
+        const Ran run = RunWith(platform, row.command.substr(0, 6));
+        const bool freed = row.busy < 1000;
+        EXPECT_EQ(run.exitCode, freed ? 0 : 1618) << FakePlatform::Narrow(row.command + run.line);
+        EXPECT_EQ(run.line.substr(0, row.line.size()), row.line) << FakePlatform::Narrow(run.line);
+        EXPECT_EQ(platform.clock, freed ? std::chrono::milliseconds(100 * row.busy) : std::chrono::minutes(1));
+        EXPECT_EQ(platform.files == before, !freed || row.command == L"/patch marked");
+        EXPECT_EQ(platform.files == StateOf(row.command[1] == L'p' ? Patched : Unpatched), freed);
     }
 }
 
 // A step that never ends meets the watchdog: the run ends with 1618 while
-// it has changed nothing, with 1 once it has, naming the file it was stuck
-// on; the next run finishes the job. A step that ends after all, past the
-// limit, is the run's last: only the watchdog's line is written.
+// it has issued no change, with 1 once it has (one in flight, or landing
+// late, as the last), naming the file it was stuck on; the next run finishes.
 TEST(CutShort, AStepThatNeverEndsMeetsTheWatchdog) {
-    const struct {
-        int commit, exitCode;
-        std::wstring stuckOn;
-        bool endsLate;
-    } rows[] = {{1, 1618, Backup, false}, {2, 1, Prefs, false}, {2, 1, Prefs, true}};
+    const struct { const char* operation; bool lands; int exitCode; std::wstring stuckOn; } rows[] = {
+        {"OpenFile", false, 1618, Prefs}, {"Commit", false, 1, Backup}, {"Commit", true, 1, Backup}};
     for (const auto& row : rows) {
         FakePlatform platform;
         Unpatched(platform);
-        (platform.*(row.endsLate ? &FakePlatform::SlowAt : &FakePlatform::HangAt))("Commit", row.commit);
+        (platform.*(row.lands ? &FakePlatform::SlowAt : &FakePlatform::HangAt))(row.operation, 1);
         const Ran run = RunWith(platform, L"/patch");
-        EXPECT_EQ(platform.watchdogExit, row.exitCode);
+        EXPECT_EQ(platform.watchdogExit, row.exitCode) << row.operation;
         EXPECT_EQ(platform.clock, std::chrono::minutes(5));
         EXPECT_EQ(platform.watchdogStuckOn, row.stuckOn);
+        EXPECT_EQ(platform.Bytes(Prefs), Earlier) << row.operation;
         const std::wstring start = L"Run-time error " + DecimalText(row.exitCode) +
                                    L": Tarnwick stopped after 5 minutes";
         EXPECT_EQ(run.line.substr(0, start.size()), start) << FakePlatform::Narrow(run.line);
@@ -335,6 +344,8 @@ INSTANTIATE_TEST_SUITE_P(
                       KillCase{"StaleOriginalPatchThenPatch", StaleOriginal, L"/patch", {L"/patch"},
                                StaleKeptAside<Patched>},
                       KillCase{"StaleOriginalUndoThenUndo", StaleOriginal, L"/undo", {L"/undo"},
+                               StaleKeptAside<Unpatched>},
+                      KillCase{"BothOriginalsUndoThenUndo", PatchedKeepingBoth, L"/undo", {L"/undo"},
                                StaleKeptAside<Unpatched>}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -354,6 +365,71 @@ TEST(CutShort, AnEarlierVersionsLeftoversAreSweptAndItsUndoFinished) {
     Tree expected = StateOf(Unpatched);
     expected[FakePlatform::Key(Profile + L"TWKnotours.tmp")] = Node{false, "someone's"};
     EXPECT_EQ(platform.files, expected);
+}
+
+// ---- the promises, over random sequences ----
+
+// Seeded sequences of states, commands, faults, kills, stuck steps and
+// edits between runs; after each run, what the README promises of it.
+TEST(Promises, HoldOverRandomSequences) {
+    std::mt19937 random(29);
+    const auto pick = [&random](const auto& list) -> const auto& { return list[random() % std::size(list)]; };
+    void (*const starts[])(FakePlatform&) = {Unpatched,         Patched,        Fresh,         PatchedFresh,
+                                             PatchedThenEdited, PatchedEarlier, StaleOriginal, PatchedKeepingBoth};
+    const char* const operations[] = {"HoldFolder", "Inspect", "OpenFile", "ReadFile", "Entries",      "LockRun",
+                                      "Write",      "Commit",  "MoveOnto", "Remove",   "CreateFolder", "DeleteFolder"};
+    const long codes[] = {5, 2, 32, 742};
+    const std::string edits[] = {Earlier, Edited, PayloadFile, ""};  // "": user.js deleted
+    const std::wstring x86(X86Folder), x86Prefs = x86 + std::wstring(PrefsRelativePath);
+    const auto lasting = [](Tree tree) {  // without the temporary files a run may leave
+        std::erase_if(tree, [](const auto& entry) { return entry.first.ends_with(L".tmp"); });
+        return tree;
+    };
+    for (int sequence = 0; sequence < 3000; ++sequence) {
+        FakePlatform platform;
+        pick(starts)(platform);
+        if (random() % 2)
+            InstallBrowserIn(platform, x86), platform.AddFolder(x86 + L"i386"), platform.AddFile(x86Prefs, PayloadFile);
+        for (int step = 0; step < 6; ++step) {
+            if (const std::string& edit = pick(edits); random() % 4 == 0) {
+                edit.empty() ? void(platform.files.erase(FakePlatform::Key(Prefs))) : platform.AddFile(Prefs, edit);
+                continue;
+            }
+            platform.NewRun();
+            const unsigned trouble = random() % 6;  // a fault, a kill, a stuck step, or none
+            if (trouble == 0) platform.FailAt(pick(operations), static_cast<int>(random() % 6), pick(codes));
+            if (trouble == 1) platform.KillAt(1 + static_cast<int>(random() % 60));
+            if (trouble == 2) {
+                const std::string operation = pick(operations);
+                const int nth = 1 + static_cast<int>(random() % 3);
+                random() % 2 ? platform.SlowAt(operation, nth) : platform.HangAt(operation, nth);
+            }
+            const Tree before = lasting(platform.files);
+            const std::wstring command = random() % 2 ? L"/patch" : L"/undo";
+            const Ran run = RunWith(platform, command);
+            const Tree after = lasting(platform.files);
+            const bool done = !platform.killed && !platform.watchdogExit && run.exitCode == 0;
+            const std::string where = "sequence " + std::to_string(sequence) + ", run " + std::to_string(step) +
+                                      ": " + FakePlatform::Narrow(command + L" -> " + run.line);
+            EXPECT_TRUE(trouble <= 2 || run.exitCode == 0) << where;
+            EXPECT_TRUE(run.line.find(L"Nothing was changed") == std::wstring::npos || after == before) << where;
+            for (const std::wstring& folder : {Default, x86}) {  // undone: no marker, nothing cut short
+                const std::wstring prefs = folder + std::wstring(PrefsRelativePath), kept(KeptOriginalName);
+                const bool keptOnly = !platform.Has(prefs) && (platform.Has(folder + L"defaults\\" + kept) ||
+                                                               platform.Has(folder + L"defaults\\profile\\" + kept));
+                EXPECT_FALSE(done && command == L"/undo" &&
+                             (platform.Has(folder + L"i386") || platform.Bytes(prefs) == PayloadFile || keptOnly))
+                    << where;
+            }
+            EXPECT_FALSE(done && command == L"/patch" && !platform.Has(Marker) && !platform.Has(x86 + L"i386"))
+                << where;
+            for (const auto& [path, node] : before) {  // nothing anyone wrote is lost
+                const auto same = [&node](const auto& entry) { return entry.second.bytes == node.bytes; };
+                EXPECT_TRUE(node.folder || node.bytes == PayloadFile || std::any_of(after.begin(), after.end(), same))
+                    << where << " lost " << FakePlatform::Narrow(path);
+            }
+        }
+    }
 }
 
 }  // namespace

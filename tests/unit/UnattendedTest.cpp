@@ -165,6 +165,7 @@ struct RunCase {
     int exitCode;
     std::wstring lineStart;
     bool payloadAfter, markerAfter;
+    struct { const char* operation = nullptr; int nth = 1; long code = FailureCode::AccessDenied; } fault = {};
     friend void PrintTo(const RunCase& c, std::ostream* out) { *out << c.name; }
 };
 
@@ -203,6 +204,7 @@ TEST_P(Unattended, RunsTheButtonsAlgorithmWithTheSwitchesAnswering) {
     }
     if (c.world == World::ReadOnlyPrefs) platform.AddFile(Prefs, "mine", /*readOnly=*/true);
     if (c.world == World::Current) platform.SetVersion(Default + L"firefox.exe", {133, 0, 3, 0});
+    if (c.fault.operation) platform.FailAt(c.fault.operation, c.fault.nth, c.fault.code);
     CapturedOutput output;
     EXPECT_EQ(RunUnattended(platform, c.arguments, output), c.exitCode);
     EXPECT_EQ(output.written.substr(0, c.lineStart.size()), c.lineStart)
@@ -275,8 +277,7 @@ INSTANTIATE_TEST_SUITE_P(
                 0, L"Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n",
                 false, false},
         RunCase{"X86UndoWithALinkInTheDefaultFolder", World::X86PatchedDefaultsLinkInDefault, {L"/undo"}, 0,
-                L"Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\. Tarnwick "
-                L"could not look into C:\\Program Files\\Mozilla Firefox\\: This is a link",
+                L"Undone: the tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n",
                 false, false},
         RunCase{"UndoBothWithTheX86FolderLocked", World::BothPatchedX86Locked, {L"/undo"}, 1618,
                 L"Run-time error 1618: Another run of Tarnwick kept the browser's folder for over a minute. "
@@ -292,7 +293,25 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"OnlyX86BesideABrowserInTheDefaultFolder", World::BrowserInBoth, {L"-only", L"x86", L"/patch"},
                 0, L"Patched: C:\\Program Files (x86)\\", true, true},
         RunCase{"OnlyDefaultWithoutABrowserThere", World::X86, {L"/patch", L"/only", L"default"}, 3,
-                L"No browser in C:\\Program Files\\Mozilla Firefox\\.\r\n", false, false}),
+                L"No browser in C:\\Program Files\\Mozilla Firefox\\.\r\n", false, false},
+        // What a failure had changed, and what an undo could not see.
+        RunCase{"PatchHoldFails", World::Fresh, {L"/patch"}, 1, L"Run-time error 5: injected Nothing was changed.\r\n",
+                false, false, {"HoldFolder"}},
+        RunCase{"NotFoundAfterAChange", World::Fresh, {L"/patch"}, 1,
+                L"Run-time error 3: injected What was done so far is safe, and the next run finishes it.\r\n",
+                true, false, {"CreateFolder", 1, FailureCode::PathNotFound}},
+        RunCase{"X86UndoHoldFails", World::X86Patched, {L"/undo"}, 1,
+                L"Run-time error 5: injected The tweak may still be in C:\\Program Files (x86)\\Mozilla "
+                L"Firefox\\; nothing was changed there.\r\n",
+                true, true, {"HoldFolder"}},
+        RunCase{"X86UndoWithTheDefaultFolderBusy", World::X86PatchedBrowserInDefault, {L"/undo"}, 1618,
+                L"Run-time error 1618: injected It stayed in use by another program for over a minute. Try "
+                L"again later. The tweak may still be in C:\\Program Files\\Mozilla Firefox\\; nothing was "
+                L"changed there. The tweak is removed from C:\\Program Files (x86)\\Mozilla Firefox\\.\r\n",
+                false, false, {"ReadFile", 0, FailureCode::SharingViolation}},
+        RunCase{"X86UndoWithTheDefaultFolderUnreadable", World::X86PatchedBrowserInDefault, {L"/undo"}, 1,
+                L"Run-time error 5: injected The tweak may still be in C:\\Program Files\\Mozilla Firefox\\; ",
+                false, false, {"ReadFile"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class UnattendedRun : public Bench {};
