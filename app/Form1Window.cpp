@@ -23,7 +23,6 @@ constexpr int Command1Id = 101;
 constexpr int Text1Id = 102;
 constexpr int Label2Id = 103;
 constexpr int Label1Id = 104;
-constexpr UINT_PTR PayloadBoxTimer = 1;
 
 // Windows 10 1703 on asks for the frame's size at a new DPI with this.
 constexpr UINT WmGetDpiScaledSize = 0x02E4;
@@ -63,28 +62,25 @@ UINT DpiOf(HWND hwnd) noexcept {
     return SystemDpi();
 }
 
-// The work area of the monitor Windows puts a new window on: the one at the
-// position the program was started with, or the one whose taskbar started
-// it (which Windows then names in place of a standard output), else the
-// primary monitor.
-Pixels StartingWorkArea() noexcept {
+// The work area of the monitor Windows puts a new window on: the one whose
+// taskbar started the program (which Windows then names in place of a
+// standard output), else the primary monitor. False when the program was
+// started at a given position: Windows places the window there itself.
+bool StartingWorkArea(Pixels& work) noexcept {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     ::GetStartupInfoW(&startup);
+    if (startup.dwFlags & STARTF_USEPOSITION) return false;
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    const bool found =
-        (startup.dwFlags & STARTF_USEPOSITION)
-            ? ::GetMonitorInfoW(::MonitorFromPoint({static_cast<LONG>(startup.dwX), static_cast<LONG>(startup.dwY)},
-                                                   MONITOR_DEFAULTTOPRIMARY),
-                                &monitor)
-            : !(startup.dwFlags & STARTF_USESTDHANDLES) && startup.hStdOutput &&
-                  ::GetMonitorInfoW(static_cast<HMONITOR>(startup.hStdOutput), &monitor);
-    if (found || ::GetMonitorInfoW(::MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
-        const RECT& area = monitor.rcWork;
-        return {area.left, area.top, area.right - area.left, area.bottom - area.top};
-    }
-    return {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    RECT area{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    if (!(startup.dwFlags & STARTF_USESTDHANDLES) && startup.hStdOutput &&
+        ::GetMonitorInfoW(static_cast<HMONITOR>(startup.hStdOutput), &monitor))
+        area = monitor.rcWork;
+    else
+        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    work = {area.left, area.top, area.right - area.left, area.bottom - area.top};
+    return true;
 }
 
 // The frame around the client area at `dpi`. Without the DPI-aware call
@@ -262,9 +258,9 @@ bool Form1Window::Create() {
     // afterwards costs a round of window messages. The window's DPI is only
     // known once it exists; should it differ, the frame is placed again below.
     const UINT expectedDpi = SystemDpi();
-    const bool centred = !LeftOut(Piece::Centring);
-    const Pixels expected = FramePlacement(expectedDpi, FrameMarginsAt(expectedDpi),
-                                           centred ? StartingWorkArea() : Pixels{0, 0, 0, 0});
+    Pixels work{0, 0, 0, 0};
+    const bool centred = !LeftOut(Piece::Centring) && StartingWorkArea(work);
+    const Pixels expected = FramePlacement(expectedDpi, FrameMarginsAt(expectedDpi), work);
     creating_ = true;
     hwnd_ = ::CreateWindowExW(FrameExStyle, WindowClass, win32::ProgramTitle, FrameStyle,
                               centred ? expected.left : CW_USEDEFAULT, centred ? expected.top : CW_USEDEFAULT,
@@ -278,7 +274,7 @@ bool Form1Window::Create() {
         return false;
     }
     platform_.SetOwner(hwnd_);
-    if (centred && dpi_ != expectedDpi) PlaceFrame();
+    if (!LeftOut(Piece::Centring) && (!centred || dpi_ != expectedDpi)) PlaceFrame();
 
     Guard([this] { form_->Form_Load(); });
     return !ended_;
@@ -288,14 +284,19 @@ void Form1Window::Show(int showCommand) noexcept {
     ::ShowWindow(hwnd_, showCommand == SW_HIDE ? SW_SHOWNORMAL : showCommand);
     ::UpdateWindow(hwnd_);
     ::SetFocus(command1_.hwnd());
-    // The payload box is not needed to see the window: it is made when the
-    // first timer message comes, which is once the window waits for input.
-    ::SetTimer(hwnd_, PayloadBoxTimer, USER_TIMER_MINIMUM, nullptr);
 }
 
 int Form1Window::Serve() noexcept {
     MSG message{};
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    for (;;) {
+        // The payload box is not needed to see the window: it is made once
+        // the window first waits for input, with nothing in its queue.
+        // Tried once: a failure is reported, not repeated.
+        if (payloadBoxDue_ && !::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) {
+            payloadBoxDue_ = false;
+            Guard([this] { MakePayloadBox(); });
+        }
+        if (::GetMessageW(&message, nullptr, 0, 0) <= 0) break;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
@@ -515,7 +516,8 @@ void Form1Window::DrawLinkFocus(HDC dc) noexcept {
     ::SystemParametersInfoW(SPI_GETFOCUSBORDERHEIGHT, 0, &down, 0);
     for (int frames = FocusFramesAt(dpi_, SystemDpi()); frames > 0; --frames) {
         ::DrawFocusRect(dc, &frame);
-        ::InflateRect(&frame, -static_cast<int>(across), -static_cast<int>(down));
+        frame.left += static_cast<LONG>(across), frame.right -= static_cast<LONG>(across);
+        frame.top += static_cast<LONG>(down), frame.bottom -= static_cast<LONG>(down);
     }
 }
 
@@ -599,11 +601,6 @@ LRESULT Form1Window::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
             return 0;
         case WM_PAINT:
             Paint();
-            return 0;
-        case WM_TIMER:
-            if (wParam != PayloadBoxTimer) break;
-            ::KillTimer(hwnd_, PayloadBoxTimer);
-            Guard([this] { MakePayloadBox(); });
             return 0;
         case WM_SETFOCUS:
             RestoreFocus();

@@ -106,6 +106,7 @@ private:
     UINT dpi_ = 96;
     bool creating_ = false;  // inside CreateWindowEx: no owner yet, nothing to destroy
     bool ended_ = false;
+    bool payloadBoxDue_ = true;  // made once the window first waits for input
     // A click's command runs, boxes and waits included: no second click may
     // enter it, and a close is put off until it is over.
     bool inCommand_ = false;
