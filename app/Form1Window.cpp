@@ -10,6 +10,7 @@
 #include "app/Colours.h"
 #include "app/Layout.h"
 #include "app/Resources.h"
+#include "app/StartupStages.h"
 #include "platform/win32/SystemLibraries.h"
 #include "patch/Payload.h"
 
@@ -22,7 +23,6 @@ constexpr int Command1Id = 101;
 constexpr int Text1Id = 102;
 constexpr int Label2Id = 103;
 constexpr int Label1Id = 104;
-constexpr int Image1Id = 105;
 
 // Windows 10 1703 on asks for the frame's size at a new DPI with this.
 constexpr UINT WmGetDpiScaledSize = 0x02E4;
@@ -37,15 +37,15 @@ Function User32Function(const char* name) {
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
 }
 
-// The control subclassing routines of comctl32, which the program loads
-// itself. A control is subclassed only once they are there.
-using SetWindowSubclassFn = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR, DWORD_PTR);
-using RemoveWindowSubclassFn = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR);
-using DefSubclassProcFn = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
-
 // The DPI the system's metrics are given at: the screen's, for a program
-// that is aware of each monitor's DPI.
+// that is aware of each monitor's DPI. Asked of the system where it can
+// answer (Windows 10 on), else read from a screen DC.
 UINT SystemDpi() noexcept {
+    using GetDpiForSystemFn = UINT(WINAPI*)();
+    static const auto getDpiForSystem = User32Function<GetDpiForSystemFn>("GetDpiForSystem");
+    if (getDpiForSystem) {
+        if (UINT dpi = getDpiForSystem()) return dpi;
+    }
     HDC screen = ::GetDC(nullptr);
     const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
     if (screen) ::ReleaseDC(nullptr, screen);
@@ -60,6 +60,27 @@ UINT DpiOf(HWND hwnd) noexcept {
         if (UINT dpi = getDpiForWindow(hwnd)) return dpi;
     }
     return SystemDpi();
+}
+
+// The work area of the monitor Windows puts a new window on: the one whose
+// taskbar started the program (which Windows then names in place of a
+// standard output), else the primary monitor. False when the program was
+// started at a given position: Windows places the window there itself.
+bool StartingWorkArea(Pixels& work) noexcept {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    ::GetStartupInfoW(&startup);
+    if (startup.dwFlags & STARTF_USEPOSITION) return false;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    RECT area{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    if (!(startup.dwFlags & STARTF_USESTDHANDLES) && startup.hStdOutput &&
+        ::GetMonitorInfoW(static_cast<HMONITOR>(startup.hStdOutput), &monitor))
+        area = monitor.rcWork;
+    else
+        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    work = {area.left, area.top, area.right - area.left, area.bottom - area.top};
+    return true;
 }
 
 // The frame around the client area at `dpi`. Without the DPI-aware call
@@ -123,14 +144,6 @@ short HeldShiftKeys() {
                               ((::GetKeyState(VK_MENU) < 0) ? AltMask : 0));
 }
 
-// What a subclassed control does by itself.
-LRESULT DefaultControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
-    static const auto defSubclassProc =
-        win32::SystemFunctionOrNull<DefSubclassProcFn, win32::CommonControls>("DefSubclassProc");
-    return defSubclassProc ? defSubclassProc(hwnd, message, wParam, lParam)
-                           : ::DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
 }  // namespace
 
 // ---- Win32Control ----
@@ -143,15 +156,26 @@ void Win32Control::Attach(HWND hwnd, HFONT upright, HFONT italic) noexcept {
 void Win32Control::SetFonts(HFONT upright, HFONT italic) noexcept {
     upright_ = upright;
     italicFont_ = italic;
-    ApplyFont();
+    ApplyFont(false);
 }
 
-void Win32Control::ApplyFont() noexcept {
+void Win32Control::ApplyFont(bool redraw) noexcept {
     HFONT font = italic_ && italicFont_ ? italicFont_ : upright_;
-    if (hwnd_ && font) ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (hwnd_ && font) ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw);
+}
+
+// Our procedure is found in the control itself, and each message reaches it
+// without a look-up on the way (comctl32's subclassing looks up a window
+// property for every message, which costs a trip to Wine's server).
+void Win32Control::Subclass(WNDPROC procedure, void* data) noexcept {
+    ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
+    if (auto own = reinterpret_cast<WNDPROC>(
+            ::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(procedure))))
+        ownProc_ = own;
 }
 
 std::wstring Win32Control::Text() const {
+    if (CanLeaveOut && !hwnd_) return leftOutText_;
     const int length = ::GetWindowTextLengthW(hwnd_);
     std::wstring text(static_cast<size_t>(length) + 1, L'\0');
     const int copied = ::GetWindowTextW(hwnd_, text.data(), length + 1);
@@ -160,6 +184,10 @@ std::wstring Win32Control::Text() const {
 }
 
 void Win32Control::SetText(const std::wstring& text) {
+    if (CanLeaveOut && !hwnd_) {
+        leftOutText_ = text;
+        return;
+    }
     if (!::SetWindowTextW(hwnd_, text.c_str()))
         throw win32::LastErrorFailure(L"A caption could not be set.");
 }
@@ -183,7 +211,7 @@ void Win32Control::SetFontItalic(bool italic) {
     // The same value again is no change to draw: no repaint, no flicker.
     if (italic == italic_) return;
     italic_ = italic;
-    ApplyFont();
+    ApplyFont(true);
 }
 
 // ---- Form1Window ----
@@ -197,14 +225,17 @@ Form1Window::~Form1Window() {
 }
 
 bool Form1Window::Create() {
-    icon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK),
-                                                IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
-                                                ::GetSystemMetrics(SM_CYICON), 0)));
-    smallIcon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK),
-                                                     IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
-                                                     ::GetSystemMetrics(SM_CYSMICON), 0)));
-    logo_.reset(static_cast<HBITMAP>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO),
-                                                  IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+    if (!LeftOut(Piece::Icon)) {
+        icon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK),
+                                                    IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                                    ::GetSystemMetrics(SM_CYICON), 0)));
+        smallIcon_.reset(static_cast<HICON>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDI_TARNWICK),
+                                                         IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                         ::GetSystemMetrics(SM_CYSMICON), 0)));
+    }
+    if (!LeftOut(Piece::Logo))
+        logo_.reset(static_cast<HBITMAP>(::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_LOGO),
+                                                      IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
     ReadColourScheme();
 
     WNDCLASSEXW windowClass{};
@@ -222,15 +253,18 @@ bool Form1Window::Create() {
         return false;
     }
 
-    // Made at its size for the system DPI, which is the window's own DPI on
-    // most systems; the window's DPI is only known once it exists, and the
-    // frame is placed for that DPI below.
+    // Made centred where Windows would put a new window, at its size for the
+    // system DPI, which is the window's own DPI on most systems: moving it
+    // afterwards costs a round of window messages. The window's DPI is only
+    // known once it exists; should it differ, the frame is placed again below.
     const UINT expectedDpi = SystemDpi();
-    const Pixels expected = FramePlacement(expectedDpi, FrameMarginsAt(expectedDpi), Pixels{0, 0, 0, 0});
+    Pixels work{0, 0, 0, 0};
+    const bool centred = !LeftOut(Piece::Centring) && StartingWorkArea(work);
+    const Pixels expected = FramePlacement(expectedDpi, FrameMarginsAt(expectedDpi), work);
     creating_ = true;
     hwnd_ = ::CreateWindowExW(FrameExStyle, WindowClass, win32::ProgramTitle, FrameStyle,
-                              CW_USEDEFAULT, CW_USEDEFAULT, expected.width, expected.height,
-                              nullptr, nullptr, instance_, this);
+                              centred ? expected.left : CW_USEDEFAULT, centred ? expected.top : CW_USEDEFAULT,
+                              expected.width, expected.height, nullptr, nullptr, instance_, this);
     creating_ = false;
     if (!hwnd_) {
         if (!ended_) {
@@ -240,7 +274,7 @@ bool Form1Window::Create() {
         return false;
     }
     platform_.SetOwner(hwnd_);
-    PlaceFrame();
+    if (!LeftOut(Piece::Centring) && (!centred || dpi_ != expectedDpi)) PlaceFrame();
 
     Guard([this] { form_->Form_Load(); });
     return !ended_;
@@ -254,7 +288,15 @@ void Form1Window::Show(int showCommand) noexcept {
 
 int Form1Window::Serve() noexcept {
     MSG message{};
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    for (;;) {
+        // The payload box is not needed to see the window: it is made once
+        // the window first waits for input, with nothing in its queue.
+        // Tried once: a failure is reported, not repeated.
+        if (payloadBoxDue_ && !::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE)) {
+            payloadBoxDue_ = false;
+            Guard([this] { MakePayloadBox(); });
+        }
+        if (::GetMessageW(&message, nullptr, 0, 0) <= 0) break;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
@@ -294,11 +336,17 @@ HBRUSH Form1Window::GroundBrush() const noexcept {
                           : static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
 }
 
+// Each handler is called through one plain function, so that the catching
+// is made once rather than once for every handler.
 template <typename Handler>
 bool Form1Window::Guard(Handler&& handler) noexcept {
+    return GuardCall([](void* it) { (*static_cast<std::remove_reference_t<Handler>*>(it))(); }, &handler);
+}
+
+bool Form1Window::GuardCall(void (*call)(void*), void* handler) noexcept {
     if (ended_) return false;  // after the end, no handler runs any more
     try {
-        handler();
+        call(handler);
         return true;
     } catch (const ProgramEnd& end) {
         End(end.exitCode);
@@ -344,10 +392,11 @@ LRESULT CALLBACK Form1Window::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
     return self->HandleMessage(hwnd, message, wParam, lParam);
 }
 
-LRESULT CALLBACK Form1Window::ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                          UINT_PTR id, DWORD_PTR selfPointer) noexcept {
-    auto* self = reinterpret_cast<Form1Window*>(selfPointer);
+LRESULT CALLBACK Form1Window::ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    auto* self = reinterpret_cast<Form1Window*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     const bool link = hwnd == self->label1_.hwnd();
+    const Win32Control& control =
+        link ? self->label1_ : hwnd == self->label2_.hwnd() ? self->label2_ : self->command1_;
     switch (message) {
         case WM_MOUSEMOVE:
             self->MouseMoved(hwnd, wParam, lParam);
@@ -372,18 +421,13 @@ LRESULT CALLBACK Form1Window::ControlProc(HWND hwnd, UINT message, WPARAM wParam
                 if (const auto answer = self->linkAccessibility_.Answer(hwnd, wParam, lParam)) return *answer;
             }
             break;
-        case WM_NCDESTROY: {
+        case WM_NCDESTROY:
             if (link) self->linkAccessibility_.Disconnect();
-            static const auto removeSubclass = win32::SystemFunctionOrNull<RemoveWindowSubclassFn,
-                                                                           win32::CommonControls>(
-                "RemoveWindowSubclass");
-            if (removeSubclass) removeSubclass(hwnd, &Form1Window::ControlProc, id);
             break;
-        }
         default:
             break;
     }
-    return DefaultControlProc(hwnd, message, wParam, lParam);
+    return control.CallOwn(message, wParam, lParam);
 }
 
 void Form1Window::MouseMoved(HWND source, WPARAM wParam, LPARAM lParam) noexcept {
@@ -391,15 +435,18 @@ void Form1Window::MouseMoved(HWND source, WPARAM wParam, LPARAM lParam) noexcept
     const short shift = ShiftKeys(wParam);
     const float x = static_cast<float>(GET_X_LPARAM(lParam)) * 1440.0f / static_cast<float>(dpi_);
     const float y = static_cast<float>(GET_Y_LPARAM(lParam)) * 1440.0f / static_cast<float>(dpi_);
+    // The logo is the window's own drawing: a move over it is told by its place.
+    const bool onLogo =
+        source == hwnd_ && Contains(PixelsOf(Image1Box, dpi_), GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
     Guard([&] {
-        if (source == hwnd_) {
+        if (onLogo) {
+            form_->image1_MouseMove(button, shift, x, y);
+        } else if (source == hwnd_) {
             form_->Form_MouseMove(button, shift, x, y);
         } else if (source == label1_.hwnd()) {
             form_->Label1_MouseMove(button, shift, x, y);
         } else if (source == label2_.hwnd()) {
             form_->label2_MouseMove(button, shift, x, y);
-        } else if (source == image1_) {
-            form_->image1_MouseMove(button, shift, x, y);
         }
     });
 }
@@ -442,7 +489,7 @@ bool Form1Window::PaintLinkWithFocus() noexcept {
     PAINTSTRUCT paint{};
     HDC dc = ::BeginPaint(link, &paint);
     if (!dc) return false;
-    DefaultControlProc(link, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    label1_.CallOwn(WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
     DrawLinkFocus(dc);
     ::EndPaint(link, &paint);
     return true;
@@ -469,7 +516,8 @@ void Form1Window::DrawLinkFocus(HDC dc) noexcept {
     ::SystemParametersInfoW(SPI_GETFOCUSBORDERHEIGHT, 0, &down, 0);
     for (int frames = FocusFramesAt(dpi_, SystemDpi()); frames > 0; --frames) {
         ::DrawFocusRect(dc, &frame);
-        ::InflateRect(&frame, -static_cast<int>(across), -static_cast<int>(down));
+        frame.left += static_cast<LONG>(across), frame.right -= static_cast<LONG>(across);
+        frame.top += static_cast<LONG>(down), frame.bottom -= static_cast<LONG>(down);
     }
 }
 
@@ -500,7 +548,10 @@ LRESULT Form1Window::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
             const int code = HIWORD(wParam);
             if (id == Command1Id && code == BN_CLICKED) {
                 if (std::exchange(inCommand_, true)) return 0;
-                Guard([this] { form_->Command1_Click(); });
+                Guard([this] {
+                    MakePayloadBox();
+                    form_->Command1_Click();
+                });
                 inCommand_ = false;
                 if (std::exchange(closePending_, false) && hwnd_) ::DestroyWindow(hwnd_);
             } else if (id == Label1Id && code == STN_CLICKED) {
@@ -548,14 +599,9 @@ LRESULT Form1Window::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
                 ::SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
             ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
             return 0;
-        case WM_DRAWITEM: {
-            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-            if (item->CtlID == Image1Id) {
-                DrawLogo(*item);
-                return TRUE;
-            }
-            break;
-        }
+        case WM_PAINT:
+            Paint();
+            return 0;
         case WM_SETFOCUS:
             RestoreFocus();
             return 0;
@@ -592,47 +638,45 @@ LRESULT Form1Window::HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
     return ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
+// Each control is made where it belongs at the window's DPI: moving it
+// afterwards would cost a round of window messages per control.
+HWND Form1Window::MakeControl(const wchar_t* kind, const wchar_t* text, DWORD style, DWORD exStyle,
+                              int id, const Twips& box) {
+    const Pixels at = PixelsOf(box, dpi_);
+    HWND control = ::CreateWindowExW(exStyle, kind, text, WS_CHILD | WS_CLIPSIBLINGS | style, at.left,
+                                     at.top, at.width, at.height, hwnd_,
+                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+    if (!control) throw win32::LastErrorFailure(L"A control of the window could not be created.");
+    return control;
+}
+
+// Only what a person sees and works is a window of its own: the button, the
+// link and the instructions, which a screen reader reads too. The logo is
+// decorative: the window draws it itself (Paint), and a pointer over it is
+// told apart by its place (MouseMoved).
 void Form1Window::CreateControls() {
-    const DWORD child = WS_CHILD | WS_CLIPSIBLINGS;
-    // Each control is made where it belongs at the window's DPI: moving it
-    // afterwards would cost a round of window messages per control.
-    auto make = [&](const wchar_t* kind, const wchar_t* text, DWORD style, DWORD exStyle, int id,
-                    const Twips& box) {
-        const Pixels at = PixelsOf(box, dpi_);
-        HWND control = ::CreateWindowExW(exStyle, kind, text, child | style, at.left, at.top,
-                                         at.width, at.height, hwnd_,
-                                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                         instance_, nullptr);
-        if (!control) throw win32::LastErrorFailure(L"A control of the window could not be created.");
-        return control;
-    };
     // Made in stacking order, top first: the button over the instruction
     // text where they meet, and the link label over the logo in their shared
     // strip, so the whole site name is the link. The button is an ordinary
     // push button: neither the default (Enter) nor the cancel (Esc) button.
     // The button and the link are the window's two tab stops.
-    HWND command1 = make(L"BUTTON", PatchCaption.data(), WS_VISIBLE | BS_PUSHBUTTON | WS_TABSTOP, 0,
-                         Command1Id, Command1Box);
-    HWND label1 = make(L"STATIC", WebSiteHost.data(), WS_VISIBLE | SS_LEFT | SS_NOTIFY | WS_TABSTOP, 0,
-                       Label1Id, Label1Box);
-    HWND label2 = make(L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_NOTIFY, 0, Label2Id, Label2Box);
-    image1_ = make(L"STATIC", L"", WS_VISIBLE | SS_OWNERDRAW | SS_NOTIFY, 0, Image1Id, Image1Box);
-    // The payload box lies outside the client area, and is not shown at all,
-    // so a screen reader passes it by. It is read-only and no tab stop, so
-    // keys typed at the window can never reach the file. Its text comes once
-    // its font is set, so its lines are laid out only once.
-    HWND text1 = make(L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_LEFT, WS_EX_CLIENTEDGE,
-                      Text1Id, Text1Box);
-
+    HWND command1 = MakeControl(L"BUTTON", PatchCaption.data(), WS_VISIBLE | BS_PUSHBUTTON | WS_TABSTOP,
+                                0, Command1Id, Command1Box);
+    HWND label1 = LeftOut(Piece::Label1)
+                      ? nullptr
+                      : MakeControl(L"STATIC", WebSiteHost.data(),
+                                    WS_VISIBLE | SS_LEFT | SS_NOTIFY | WS_TABSTOP, 0, Label1Id, Label1Box);
+    HWND label2 = LeftOut(Piece::Label2)
+                      ? nullptr
+                      : MakeControl(L"STATIC", L"", WS_VISIBLE | SS_LEFT | SS_NOTIFY, 0, Label2Id, Label2Box);
     command1_.Attach(command1, nullptr, nullptr);
-    text1_.Attach(text1, nullptr, nullptr);
     label2_.Attach(label2, nullptr, nullptr);
     label1_.Attach(label1, nullptr, nullptr);
 
     // Siblings stack in the order they are made; should a system stack them
     // otherwise, they are put in order here.
-    const HWND stack[] = {command1, label1, label2, image1_, text1};
-    bool stacked = ::GetWindow(hwnd_, GW_CHILD) == stack[0];
+    const HWND stack[] = {command1, label1, label2};
+    bool stacked = CanLeaveOut || ::GetWindow(hwnd_, GW_CHILD) == stack[0];
     for (size_t i = 1; stacked && i < std::size(stack); ++i)
         stacked = ::GetWindow(stack[i - 1], GW_HWNDNEXT) == stack[i];
     if (!stacked) {
@@ -642,29 +686,41 @@ void Form1Window::CreateControls() {
             above = control;
         }
     }
-    static const auto setSubclass = win32::SystemFunction<SetWindowSubclassFn, win32::CommonControls>(
-        "SetWindowSubclass");
-    for (HWND control : {command1, label1, label2, image1_})
-        setSubclass(control, &Form1Window::ControlProc, 0, reinterpret_cast<DWORD_PTR>(this));
+    for (Win32Control* control : {&command1_, &label1_, &label2_})
+        if (control->hwnd() && !LeftOut(Piece::Subclassing)) control->Subclass(&Form1Window::ControlProc, this);
 
     ApplyFonts(dpi_);
-    text1_.SetText(std::wstring(PreferencePayload));
     form_ = std::make_unique<Form1>(
         platform_, Form1Controls{*this, command1_, text1_, label2_, label1_});
 }
 
+// The payload box lies outside the client area, and is not shown at all, so
+// a screen reader passes it by. It is read-only and no tab stop, so keys
+// typed at the window can never reach the file. Only a click's command reads
+// it: it is made once the window is up and waiting, or by the command if a
+// click comes first. Its text comes once its font is set, so its lines are
+// laid out only once.
+void Form1Window::MakePayloadBox() {
+    if (text1_.hwnd() || LeftOut(Piece::Text1)) return;
+    text1_.Attach(MakeControl(L"EDIT", L"", ES_MULTILINE | ES_READONLY | ES_LEFT, WS_EX_CLIENTEDGE, Text1Id,
+                              Text1Box),
+                  defaultFont_.get(), nullptr);
+    text1_.SetText(std::wstring(PreferencePayload));
+}
+
+// Made for the DPI in use, and again only when that changes.
 void Form1Window::ApplyFonts(UINT dpi) noexcept {
     // The controls take the new fonts before the old ones are let go. A font
     // that cannot be made leaves its controls with the one they have.
-    auto labelFont = MakeVerdana(dpi, false);
-    auto labelItalicFont = MakeVerdana(dpi, true);
-    if (labelFont && labelItalicFont) {
+    auto labelFont = LeftOut(Piece::LabelFont) ? win32::UniqueHfont() : MakeVerdana(dpi, false);
+    auto labelItalicFont = LeftOut(Piece::ItalicFont) ? win32::UniqueHfont() : MakeVerdana(dpi, true);
+    if ((labelFont || LeftOut(Piece::LabelFont)) && (labelItalicFont || LeftOut(Piece::ItalicFont))) {
         label2_.SetFonts(labelFont.get(), nullptr);
         label1_.SetFonts(labelFont.get(), labelItalicFont.get());
         labelFont_ = std::move(labelFont);
         labelItalicFont_ = std::move(labelItalicFont);
     }
-    if (auto defaultFont = MakeDefaultFont(dpi)) {
+    if (auto defaultFont = LeftOut(Piece::MessageFont) ? win32::UniqueHfont() : MakeDefaultFont(dpi)) {
         command1_.SetFonts(defaultFont.get(), nullptr);
         text1_.SetFonts(defaultFont.get(), nullptr);
         defaultFont_ = std::move(defaultFont);
@@ -672,34 +728,60 @@ void Form1Window::ApplyFonts(UINT dpi) noexcept {
 }
 
 void Form1Window::PlaceControls(UINT dpi) noexcept {
-    auto place = [dpi](HWND control, const Twips& box) {
+    auto place = [dpi](const Win32Control& control, const Twips& box) {
+        if (!control.hwnd()) return;  // the payload box, before it is made
         const Pixels at = PixelsOf(box, dpi);
-        ::SetWindowPos(control, nullptr, at.left, at.top, at.width, at.height,
+        ::SetWindowPos(control.hwnd(), nullptr, at.left, at.top, at.width, at.height,
                        SWP_NOZORDER | SWP_NOACTIVATE);
     };
-    place(command1_.hwnd(), Command1Box);
-    place(text1_.hwnd(), Text1Box);
-    place(label2_.hwnd(), Label2Box);
-    place(label1_.hwnd(), Label1Box);
-    place(image1_, Image1Box);
+    place(command1_, Command1Box);
+    place(text1_, Text1Box);
+    place(label2_, Label2Box);
+    place(label1_, Label1Box);
 }
 
-void Form1Window::DrawLogo(const DRAWITEMSTRUCT& item) noexcept {
-    ::FillRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+// The window's own pixels: the ground (WM_ERASEBKGND), then the logo. The
+// link label lies over the logo's right edge; the children are clipped out,
+// so the label draws that strip.
+void Form1Window::Paint() noexcept {
+    PAINTSTRUCT paint{};
+    HDC dc = ::BeginPaint(hwnd_, &paint);
+    if (!dc) return;
+    DrawLogo(dc);
+    if constexpr (CanLeaveOut) DrawLeftOutLabels(dc);
+    ::EndPaint(hwnd_, &paint);
+}
+
+void Form1Window::DrawLogo(HDC dc) noexcept {
     BITMAP size{};
     if (!logo_ || !::GetObjectW(logo_.get(), sizeof size, &size)) return;
-    const win32::UniqueMemoryDc source(::CreateCompatibleDC(item.hDC));
+    const win32::UniqueMemoryDc source(::CreateCompatibleDC(dc));
     if (!source) return;
     const win32::ScopedSelection selected(source.get(), logo_.get());
     // Unscaled at 96 DPI; the same size in inches at any other DPI.
     const int pixels = ::MulDiv(size.bmWidth, static_cast<int>(dpi_), 96);
     if (pixels == size.bmWidth) {
-        ::BitBlt(item.hDC, 0, 0, size.bmWidth, size.bmHeight, source.get(), 0, 0, SRCCOPY);
+        ::BitBlt(dc, 0, 0, size.bmWidth, size.bmHeight, source.get(), 0, 0, SRCCOPY);
     } else {
-        ::SetStretchBltMode(item.hDC, HALFTONE);
-        ::SetBrushOrgEx(item.hDC, 0, 0, nullptr);
-        ::StretchBlt(item.hDC, 0, 0, pixels, pixels, source.get(), 0, 0, size.bmWidth,
-                     size.bmHeight, SRCCOPY);
+        ::SetStretchBltMode(dc, HALFTONE);
+        ::SetBrushOrgEx(dc, 0, 0, nullptr);
+        ::StretchBlt(dc, 0, 0, pixels, pixels, source.get(), 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
+    }
+}
+
+// The benchmark's build draws a label it made no window for as the control
+// draws itself, so the window's pixels stay the same while it is timed.
+void Form1Window::DrawLeftOutLabels(HDC dc) noexcept {
+    const win32::ScopedSelection font(dc, labelFont_.get());
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    ::SetBkColor(dc, systemColours_ ? ::GetSysColor(COLOR_WINDOW) : RGB(255, 255, 255));
+    for (auto [label, box] : {std::pair{&label2_, Label2Box}, {&label1_, Label1Box}}) {
+        if (label->hwnd()) continue;
+        const Pixels at = PixelsOf(box, dpi_);
+        RECT rect{at.left, at.top, at.left + at.width, at.top + at.height};
+        ::FillRect(dc, &rect, GroundBrush());
+        const std::wstring text = label == &label1_ ? std::wstring(WebSiteHost) : label->Text();
+        ::DrawTextW(dc, text.c_str(), -1, &rect, DT_LEFT | DT_EXPANDTABS | DT_WORDBREAK);
     }
 }
 

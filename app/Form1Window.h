@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/Form1.h"
+#include "app/Layout.h"
 #include "platform/win32/AccessibleLink.h"
 #include "platform/win32/Handles.h"
 #include "platform/win32/Win32Platform.h"
@@ -17,8 +18,15 @@ class Win32Control final : public Control {
 public:
     Win32Control() = default;
     void Attach(HWND hwnd, HFONT upright, HFONT italic) noexcept;
+    // Redraws nothing: the controls are not shown yet, or are all redrawn after.
     void SetFonts(HFONT upright, HFONT italic) noexcept;
     HWND hwnd() const noexcept { return hwnd_; }
+    // Puts `procedure` in front of the control's own, which CallOwn calls.
+    // Its user data is handed to the procedure.
+    void Subclass(WNDPROC procedure, void* data) noexcept;
+    LRESULT CallOwn(UINT message, WPARAM wParam, LPARAM lParam) const noexcept {
+        return ::CallWindowProcW(ownProc_, hwnd_, message, wParam, lParam);
+    }
 
     std::wstring Text() const override;
     void SetText(const std::wstring& text) override;
@@ -29,11 +37,13 @@ public:
     void PostClick() override;
 
 private:
-    void ApplyFont() noexcept;
+    void ApplyFont(bool redraw) noexcept;
     HWND hwnd_ = nullptr;
+    WNDPROC ownProc_ = ::DefWindowProcW;
     HFONT upright_ = nullptr;
     HFONT italicFont_ = nullptr;
     bool italic_ = false;
+    std::wstring leftOutText_;  // the benchmark's build, with no window
 };
 
 // The Win32 side of the window: creates the controls, lays them out for the
@@ -61,11 +71,13 @@ private:
     // No exception ever leaves these for the system's frames.
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                                        LPARAM lParam) noexcept;
-    static LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                        UINT_PTR id, DWORD_PTR self) noexcept;
+    static LRESULT CALLBACK ControlProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
     LRESULT HandleMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
 
+    HWND MakeControl(const wchar_t* kind, const wchar_t* text, DWORD style, DWORD exStyle, int id,
+                     const Twips& box);
     void CreateControls();
+    void MakePayloadBox();
     void PlaceFrame() noexcept;
     void ApplyFonts(UINT dpi) noexcept;
     void PlaceControls(UINT dpi) noexcept;
@@ -76,12 +88,15 @@ private:
     void DrawLinkFocus(HDC dc) noexcept;
     void RememberFocus() noexcept;
     void RestoreFocus() noexcept;
-    void DrawLogo(const DRAWITEMSTRUCT& item) noexcept;
+    void Paint() noexcept;
+    void DrawLogo(HDC dc) noexcept;
+    void DrawLeftOutLabels(HDC dc) noexcept;
     void ReadColourScheme() noexcept;
     HBRUSH GroundBrush() const noexcept;
     // Runs a handler; false when it failed or ended the program.
     template <typename Handler>
     bool Guard(Handler&& handler) noexcept;
+    bool GuardCall(void (*call)(void*), void* handler) noexcept;
     void Fail(const Failure& failure) noexcept;
     void End(int exitCode) noexcept;
 
@@ -91,6 +106,7 @@ private:
     UINT dpi_ = 96;
     bool creating_ = false;  // inside CreateWindowEx: no owner yet, nothing to destroy
     bool ended_ = false;
+    bool payloadBoxDue_ = true;  // made once the window first waits for input
     // A click's command runs, boxes and waits included: no second click may
     // enter it, and a close is put off until it is over.
     bool inCommand_ = false;
@@ -111,7 +127,6 @@ private:
     Win32Control text1_;
     Win32Control label2_;
     Win32Control label1_;
-    HWND image1_ = nullptr;
 
     std::unique_ptr<Form1> form_;
     win32::LinkAccessibility linkAccessibility_{WebSiteAddress.data()};

@@ -19,6 +19,10 @@ Pixels PixelsOf(const Twips& box, unsigned dpi) {
             PixelsOf(box.height, dpi)};
 }
 
+bool Contains(const Pixels& box, int x, int y) {
+    return x >= box.left && x < box.left + box.width && y >= box.top && y < box.top + box.height;
+}
+
 Pixels FramePlacement(unsigned dpi, const FrameMargins& margins, const Pixels& workArea) {
     const int width = PixelsOf(ClientWidthTwips, dpi) + margins.left + margins.right;
     const int height = PixelsOf(ClientHeightTwips, dpi) + margins.top + margins.bottom;

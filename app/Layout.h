@@ -23,6 +23,10 @@ inline constexpr Twips Image1Box{0, 0, 1320, 1320};
 int PixelsOf(int twips, unsigned dpi);
 Pixels PixelsOf(const Twips& box, unsigned dpi);
 
+// Whether a point lies in a box, as windows are hit: its left and top edges
+// in, its right and bottom edges out.
+bool Contains(const Pixels& box, int x, int y);
+
 // What the frame adds around the client area, for the window's styles at
 // its DPI, as the system reports it.
 struct FrameMargins {

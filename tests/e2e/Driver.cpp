@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
+#include <wincodec.h>
 
 #include <gtest/gtest.h>
 
@@ -524,7 +525,7 @@ HWND App::Command1() const { return ::GetDlgItem(window_, 101); }
 HWND App::Text1() const { return ::GetDlgItem(window_, 102); }
 HWND App::Label2() const { return ::GetDlgItem(window_, 103); }
 HWND App::Label1() const { return ::GetDlgItem(window_, 104); }
-HWND App::Image1() const { return ::GetDlgItem(window_, 105); }
+RECT App::Logo() const { return {0, 0, ::MulDiv(1320, ScreenDpi(), 1440), ::MulDiv(1320, ScreenDpi(), 1440)}; }
 
 void App::ClickButton() { ::PostMessageW(Command1(), BM_CLICK, 0, 0); }
 
@@ -768,6 +769,35 @@ void SavePng(const Capture& capture, const std::wstring& path) {
     Chunk(png, "IDAT", zlib);
     Chunk(png, "IEND", "");
     WriteBytes(path, png);
+}
+
+Capture LoadPicture(const std::wstring& path) {
+    Capture picture;
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    IWICImagingFactory* factory = nullptr;
+    IWICBitmapDecoder* decoder = nullptr;
+    IWICBitmapFrameDecode* frame = nullptr;
+    IWICFormatConverter* pixels = nullptr;
+    UINT width = 0, height = 0;
+    if (SUCCEEDED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))) &&
+        SUCCEEDED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
+                                                     WICDecodeMetadataCacheOnDemand, &decoder)) &&
+        SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(factory->CreateFormatConverter(&pixels)) &&
+        SUCCEEDED(pixels->Initialize(frame, GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone, nullptr,
+                                     0, WICBitmapPaletteTypeCustom)) &&
+        SUCCEEDED(pixels->GetSize(&width, &height))) {
+        std::vector<UINT32> read(static_cast<size_t>(width) * height);
+        if (SUCCEEDED(pixels->CopyPixels(nullptr, width * 4, static_cast<UINT>(read.size() * 4),
+                                         reinterpret_cast<BYTE*>(read.data())))) {
+            for (UINT32& pixel : read) pixel &= 0xFFFFFF;
+            picture = {static_cast<int>(width), static_cast<int>(height), std::move(read)};
+        }
+    }
+    for (IUnknown* object : std::initializer_list<IUnknown*>{pixels, frame, decoder, factory})
+        if (object) object->Release();
+    if (SUCCEEDED(com)) ::CoUninitialize();
+    return picture;
 }
 
 // ---------------------------------------------------------------- fonts

@@ -135,7 +135,7 @@ public:
     HWND Text1() const;
     HWND Label1() const;
     HWND Label2() const;
-    HWND Image1() const;
+    RECT Logo() const;  // drawn by the window itself; in its client coordinates
 
     // Clicks the button the way the keyboard would: no pointer needed.
     void ClickButton();
@@ -200,6 +200,9 @@ struct Capture {
 Capture CaptureScreen(const RECT& screenRect);
 Capture CaptureClient(HWND hwnd);
 void SavePng(const Capture& capture, const std::wstring& path);
+// A picture file, read through Windows' imaging component; empty (no
+// pixels) when it cannot be read.
+Capture LoadPicture(const std::wstring& path);
 
 UINT ScreenDpi();
 // The labels' font as the program makes it: Verdana 8.25 pt at the screen's

@@ -35,10 +35,10 @@ POINT Middle(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom)
 
 enum class Place {
     Link,                    // Label1, where it lies over nothing
-    LinkOverLogo,            // the strip where Label1 lies over Image1
+    LinkOverLogo,            // the strip where Label1 lies over the logo
     Surface,                 // the window's own ground
     Instructions,            // Label2, where nothing covers it
-    Logo,                    // Image1, away from Label1
+    Logo,                    // the logo, away from Label1
     Button,                  // Command1
     ButtonOverInstructions,  // Command1 where it lies over Label2
     Outside,                 // the desktop beside the window
@@ -63,7 +63,7 @@ const char* NameOf(Place place) {
 POINT PointFor(const App& app, Place place) {
     HWND window = app.Window();
     const RECT link = RectInWindow(window, app.Label1());
-    const RECT logo = RectInWindow(window, app.Image1());
+    const RECT logo = app.Logo();
     const RECT text = RectInWindow(window, app.Label2());
     const RECT button = RectInWindow(window, app.Command1());
     RECT client{};
@@ -99,7 +99,7 @@ HWND ExpectedUnder(const App& app, Place place) {
         case Place::LinkOverLogo: return app.Label1();
         case Place::Surface: return app.Window();
         case Place::Instructions: return app.Label2();
-        case Place::Logo: return app.Image1();
+        case Place::Logo: return app.Window();
         case Place::Button:
         case Place::ButtonOverInstructions: return app.Command1();
         case Place::Outside: return nullptr;
