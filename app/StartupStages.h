@@ -7,7 +7,7 @@ namespace tarnwick {
 enum class Stage { Entry, WindowCreated, FirstPainted };
 
 // What the window is made of, for the benchmark's build to leave out one at
-// a time (TARNWICK_LEAVE_OUT names them) and so find what each one costs.
+// a time (TARNWICK_LEAVE_OUT sets their bits) and so find what each one costs.
 // The program itself leaves out nothing, and the checks compile away.
 // A label left out is drawn by the window itself, so the pixels stay the same.
 enum class Piece { Icon, Centring, Label1, Label2, Text1, Logo, LabelFont, ItalicFont, MessageFont,

@@ -13,13 +13,22 @@ add_executable(tarnwick_e2e
   tests/e2e/WebLinkTest.cpp
   tests/e2e/TreeTest.cpp)
 target_include_directories(tarnwick_e2e PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(tarnwick_e2e PRIVATE gtest gtest_main shell32 user32 gdi32 ole32 oleaut32 oleacc uuid)
+target_link_libraries(tarnwick_e2e PRIVATE gtest gtest_main shell32 user32 gdi32 ole32 oleaut32 oleacc)
 target_link_options(tarnwick_e2e PRIVATE -static)
 add_dependencies(tarnwick_e2e tarnwick tarnwick_planted reference_pictures)
-# The window's pictures as it has always looked, beside the driver.
-add_custom_target(reference_pictures
-  COMMAND ${CMAKE_COMMAND} -E copy_directory ${PROJECT_SOURCE_DIR}/tests/e2e/reference
-          ${CMAKE_BINARY_DIR}/reference)
+# The window's pictures as it has always looked, beside the driver as
+# bitmaps, which Windows reads by itself.
+set(reference_bitmaps)
+foreach(name window-96dpi window-144dpi window-dark-96dpi)
+  set(picture ${PROJECT_SOURCE_DIR}/tests/e2e/reference/${name}.png)
+  set(bitmap ${CMAKE_BINARY_DIR}/reference/${name}.bmp)
+  add_custom_command(OUTPUT ${bitmap}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/reference
+    COMMAND ${IMAGEMAGICK_CONVERT} ${picture} -type TrueColor BMP3:${bitmap}
+    DEPENDS ${picture} VERBATIM)
+  list(APPEND reference_bitmaps ${bitmap})
+endforeach()
+add_custom_target(reference_pictures DEPENDS ${reference_bitmaps})
 
 # A library that writes down each process that loads it: the e2e tests plant
 # copies beside the program under the names of system libraries.
@@ -37,7 +46,7 @@ target_link_options(tarnwick_platform_tests PRIVATE -static)
 # For the run script: a picture of the window without a display of one's own.
 add_executable(tarnwick_show tests/e2e/Show.cpp tests/e2e/Driver.cpp)
 target_include_directories(tarnwick_show PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(tarnwick_show PRIVATE gtest shell32 user32 gdi32 ole32 uuid)
+target_link_libraries(tarnwick_show PRIVATE gtest shell32 user32 gdi32 ole32)
 target_link_options(tarnwick_show PRIVATE -static -municode)
 add_dependencies(tarnwick_show tarnwick)
 
@@ -62,7 +71,7 @@ add_dependencies(tarnwick_timed logo_bitmap)
 target_link_options(tarnwick_timed PRIVATE ${TARNWICK_PROGRAM_LINK})
 add_executable(tarnwick_bench tests/bench/Benchmark.cpp tests/e2e/Driver.cpp)
 target_include_directories(tarnwick_bench PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(tarnwick_bench PRIVATE gtest shell32 user32 gdi32 ole32 psapi uuid)
+target_link_libraries(tarnwick_bench PRIVATE gtest shell32 user32 gdi32 ole32 psapi)
 target_link_options(tarnwick_bench PRIVATE -static -municode)
 add_dependencies(tarnwick_bench tarnwick tarnwick_timed tarnwick_baseline tarnwick_baseline_manifested)
 

@@ -59,25 +59,18 @@ BOOL CALLBACK FindVisible(HWND hwnd, LPARAM parameter) {
     return TRUE;
 }
 
-// How a start is run: with which pieces of the window left out (timed
-// build only), and whether its stages are all that is wanted. Wine takes
-// some 2 s to end a process once its window is closed; such a start has the
-// stages written at the first paint and ends the process once they are.
-struct StartOptions {
-    const wchar_t* leaveOut = L"";
-    bool stagesOnly = false;
-};
-
-// From process creation to its window shown and the process idle.
-StartFigures StartOnce(const std::wstring& exe, const StartOptions& options = {}) {
+// From process creation to its window shown and the process idle. A start
+// told what to leave out (timed build; its yardsticks ignore it) is one whose
+// stages are all that is wanted: Wine takes some 2 s to end a process once
+// its window is closed, so it writes them at the first paint and is ended.
+StartFigures StartOnce(const std::wstring& exe, const wchar_t* leaveOut = nullptr) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
     std::wstring commandLine = L"\"" + exe + L"\"";
     ::DeleteFileW(StageFile);
     ::SetEnvironmentVariableW(L"TARNWICK_STAGE_FILE", StageFile);
-    ::SetEnvironmentVariableW(L"TARNWICK_LEAVE_OUT", *options.leaveOut ? options.leaveOut : nullptr);
-    ::SetEnvironmentVariableW(L"TARNWICK_STAGES_AT_ONCE", options.stagesOnly ? L"1" : nullptr);
+    ::SetEnvironmentVariableW(L"TARNWICK_LEAVE_OUT", leaveOut);
     const LARGE_INTEGER start = Now();
     if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           nullptr, &startup, &info)) {
@@ -94,18 +87,17 @@ StartFigures StartOnce(const std::wstring& exe, const StartOptions& options = {}
     const LARGE_INTEGER shown = Now();
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof memory;
-    if (!options.stagesOnly) {
+    if (!leaveOut) {
         ::Sleep(300);  // settled at the idle window before the memory is read
         ::GetProcessMemoryInfo(info.hProcess, &memory, sizeof memory);
     }
     const LARGE_INTEGER close = Now();
-    if (options.stagesOnly) {
+    if (leaveOut) {
         ::TerminateProcess(info.hProcess, 0);  // its stages are written by now
         ::WaitForSingleObject(info.hProcess, 20000);
         ::Sleep(250);
-    } else {
-        ::PostMessageW(found.hwnd, WM_CLOSE, 0, 0);
     }
+    ::PostMessageW(found.hwnd, WM_CLOSE, 0, 0);
     ::WaitForSingleObject(info.hProcess, 20000);
     if (::GetEnvironmentVariableW(L"TARNWICK_BENCH_STEPS", nullptr, 0))
         std::printf("  %ls: close to exit %.1f ms\n", exe.c_str(), Seconds(close, Now()) * 1000);
@@ -177,56 +169,43 @@ double OneCommand(const std::vector<int>& answers) {
 // from the entry point on, so that the jitter of creating a process does
 // not count. The rounds go forwards and backwards in turn.
 void PrintPieces(int runs) {
+    // What TARNWICK_LEAVE_OUT takes: a bit for each Piece of app/StartupStages.h.
     struct Row {
         const wchar_t* leaveOut;
         const char* name;
         const wchar_t* file = L"tarnwick_timed.exe";
-        std::vector<std::array<double, 3>> saved{};  // creation, first paint, entry to idle
+        std::array<std::vector<double>, 3> saved{};  // creation, first paint, entry to idle
     };
-    Row rows[] = {{L"centring", "the centring"},
-                  {L"icon", "the icon"},
-                  {L"logo", "the logo"},
-                  {L"labelfont", "the labels' font"},
-                  {L"italicfont", "the link's italic font"},
-                  {L"messagefont", "the button's font"},
-                  {L"subclassing", "subclassing the controls"},
-                  {L"label1", "the link's window"},
-                  {L"label2", "the instructions' window"},
-                  {L"text1", "the payload box"},
-                  {L"label1,label2,text1", "one paint: only the button a window"},
-                  {L"", "the yardstick (program's manifest)", L"tarnwick_baseline_manifested.exe"}};
+    Row rows[] = {{L"2", "the centring"}, {L"1", "the icon"}, {L"32", "the logo"},
+                  {L"64", "the labels' font"}, {L"128", "the link's italic font"},
+                  {L"256", "the button's font"}, {L"512", "subclassing the controls"},
+                  {L"4", "the link's window"}, {L"8", "the instructions' window"}, {L"16", "the payload box"},
+                  {L"28", "one paint: only the button a window"},
+                  {L"0", "the yardstick (program's manifest)", L"tarnwick_baseline_manifested.exe"}};
     auto spans = [](const StartFigures& f) {
         return std::array<double, 3>{(f.stages[1] - f.stages[0]) * 1000, (f.stages[2] - f.stages[1]) * 1000,
                                      (f.seconds - f.stages[0]) * 1000};
     };
-    auto start = [](const wchar_t* file, const wchar_t* leaveOut) {
-        return StartOnce(DriverFolder() + file, {leaveOut, true});
-    };
-    Medians whole;
-    start(L"tarnwick_timed.exe", L"");
+    const std::wstring whole = DriverFolder() + L"tarnwick_timed.exe";
+    std::array<std::vector<double>, 3> takes;
+    StartOnce(whole, L"0");
     for (int round = 0; round < runs; ++round)
         for (size_t i = 0; i < std::size(rows); ++i) {
             Row& row = rows[round % 2 ? std::size(rows) - 1 - i : i];
-            whole.runs.push_back(start(L"tarnwick_timed.exe", L""));
-            const auto with = spans(whole.runs.back()), without = spans(start(row.file, row.leaveOut));
-            row.saved.push_back({with[0] - without[0], with[1] - without[1], with[2] - without[2]});
+            const auto with = spans(StartOnce(whole, L"0"));
+            const auto without = spans(StartOnce(DriverFolder() + row.file, row.leaveOut));
+            for (size_t span = 0; span < 3; ++span) {
+                takes[span].push_back(with[span]);
+                row.saved[span].push_back(with[span] - without[span]);
+            }
         }
-    std::printf("what each piece of the window costs (what leaving it out saves), median of %d pairs, ms:\n",
-                runs);
-    std::printf("  %-38s %9s %11s %13s\n", "", "creation", "first paint", "entry to idle");
-    std::printf("  %-38s %9.1f %11.1f %13.1f\n", "the whole window takes",
-                whole.Of([&](const StartFigures& f) { return spans(f)[0]; }),
-                whole.Of([&](const StartFigures& f) { return spans(f)[1]; }),
-                whole.Of([&](const StartFigures& f) { return spans(f)[2]; }));
-    for (const Row& row : rows) {
-        std::printf("  %-38s", row.name);
-        for (size_t span = 0; span < 3; ++span) {
-            std::vector<double> values;
-            for (const auto& saved : row.saved) values.push_back(saved[span]);
-            std::printf(" %*.1f", span == 0 ? 9 : span == 1 ? 11 : 13, Median(values));
-        }
-        std::printf("\n");
-    }
+    std::printf("what each piece of the window costs (what leaving it out saves), median of %d pairs, ms:\n"
+                "  %-38s %9s %11s %13s\n  %-38s %9.1f %11.1f %13.1f\n",
+                runs, "", "creation", "first paint", "entry to idle", "the whole window takes",
+                Median(takes[0]), Median(takes[1]), Median(takes[2]));
+    for (const Row& row : rows)
+        std::printf("  %-38s %9.1f %11.1f %13.1f\n", row.name, Median(row.saved[0]), Median(row.saved[1]),
+                    Median(row.saved[2]));
 }
 
 int Run(int runs) {
@@ -307,11 +286,6 @@ int Compare(int argc, wchar_t** argv) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc > 2 && std::wstring(argv[1]) == L"--compare") return Compare(argc, argv);
-    if (argc > 1 && std::wstring(argv[1]) == L"--pieces") {
-        tarnwick::e2e::LayOutBrowser();
-        tarnwick::e2e::PrintPieces(std::max(argc > 2 ? _wtoi(argv[2]) : 15, 15));
-        return 0;
-    }
     const int runs = argc > 1 ? _wtoi(argv[1]) : 15;
     return tarnwick::e2e::Run(std::max(runs, 15));
 }

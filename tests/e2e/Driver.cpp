@@ -3,7 +3,6 @@
 #include <commctrl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
-#include <wincodec.h>
 
 #include <gtest/gtest.h>
 
@@ -771,32 +770,20 @@ void SavePng(const Capture& capture, const std::wstring& path) {
     WriteBytes(path, png);
 }
 
-Capture LoadPicture(const std::wstring& path) {
+Capture LoadBitmapFile(const std::wstring& path) {
     Capture picture;
-    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    IWICImagingFactory* factory = nullptr;
-    IWICBitmapDecoder* decoder = nullptr;
-    IWICBitmapFrameDecode* frame = nullptr;
-    IWICFormatConverter* pixels = nullptr;
-    UINT width = 0, height = 0;
-    if (SUCCEEDED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))) &&
-        SUCCEEDED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
-                                                     WICDecodeMetadataCacheOnDemand, &decoder)) &&
-        SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(factory->CreateFormatConverter(&pixels)) &&
-        SUCCEEDED(pixels->Initialize(frame, GUID_WICPixelFormat32bppBGR, WICBitmapDitherTypeNone, nullptr,
-                                     0, WICBitmapPaletteTypeCustom)) &&
-        SUCCEEDED(pixels->GetSize(&width, &height))) {
-        std::vector<UINT32> read(static_cast<size_t>(width) * height);
-        if (SUCCEEDED(pixels->CopyPixels(nullptr, width * 4, static_cast<UINT>(read.size() * 4),
-                                         reinterpret_cast<BYTE*>(read.data())))) {
-            for (UINT32& pixel : read) pixel &= 0xFFFFFF;
-            picture = {static_cast<int>(width), static_cast<int>(height), std::move(read)};
+    auto* bitmap = static_cast<HBITMAP>(
+        ::LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+    BITMAP dib{};
+    if (bitmap && ::GetObjectW(bitmap, sizeof dib, &dib) && dib.bmBitsPixel == 24) {
+        picture.width = dib.bmWidth, picture.height = dib.bmHeight;
+        for (int y = dib.bmHeight - 1; y >= 0; --y) {  // stored bottom up
+            const BYTE* row = static_cast<const BYTE*>(dib.bmBits) + y * dib.bmWidthBytes;
+            for (int x = 0; x < dib.bmWidth; ++x)
+                picture.pixels.push_back(row[3 * x + 2] << 16 | row[3 * x + 1] << 8 | row[3 * x]);
         }
     }
-    for (IUnknown* object : std::initializer_list<IUnknown*>{pixels, frame, decoder, factory})
-        if (object) object->Release();
-    if (SUCCEEDED(com)) ::CoUninitialize();
+    if (bitmap) ::DeleteObject(bitmap);
     return picture;
 }
 

@@ -200,9 +200,7 @@ struct Capture {
 Capture CaptureScreen(const RECT& screenRect);
 Capture CaptureClient(HWND hwnd);
 void SavePng(const Capture& capture, const std::wstring& path);
-// A picture file, read through Windows' imaging component; empty (no
-// pixels) when it cannot be read.
-Capture LoadPicture(const std::wstring& path);
+Capture LoadBitmapFile(const std::wstring& path);  // 24 bits a pixel; no pixels when it cannot be read
 
 UINT ScreenDpi();
 // The labels' font as the program makes it: Verdana 8.25 pt at the screen's
