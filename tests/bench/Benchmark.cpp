@@ -261,6 +261,7 @@ int Run(int runs) {
 
 // `--compare A.exe B.exe ...`: start-up of any programs, alternating (15
 // runs, or TARNWICK_BENCH_RUNS), for finding where start-up time goes.
+// `--pieces [N]`: only the table of what each piece costs, N pairs (21).
 int Compare(int argc, wchar_t** argv) {
     using namespace tarnwick::e2e;
     std::vector<Medians> programs(static_cast<size_t>(argc - 2));
@@ -286,6 +287,10 @@ int Compare(int argc, wchar_t** argv) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc > 2 && std::wstring(argv[1]) == L"--compare") return Compare(argc, argv);
+    if (argc > 1 && std::wstring(argv[1]) == L"--pieces") {
+        tarnwick::e2e::PrintPieces(argc > 2 ? _wtoi(argv[2]) : 21);
+        return 0;
+    }
     const int runs = argc > 1 ? _wtoi(argv[1]) : 15;
     return tarnwick::e2e::Run(std::max(runs, 15));
 }
