@@ -22,14 +22,28 @@ size32=$(stat -c %s "$build/windows-x86/tarnwick.exe")
 echo "size: 32-bit tarnwick.exe $size32 bytes ($((size32 / 1024)) KiB)"
 echo "imports: $(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name/ {print $3}' | sort -f | paste -sd' ')"
 
+# Under Wine every window call is a round trip between the program,
+# wineserver and Xvfb. Spread over the cores of a virtual machine, each trip
+# waits for a core to wake: start-up then takes twice as long and scatters
+# by tens of ms between two starts of the same program, which drowns what is
+# measured. So the rig (Xvfb, wineserver and every program) runs on one core,
+# the first this shell may use; TARNWICK_BENCH_CORES=all leaves it to the
+# system's scheduler.
+on_one_core=()
+if [[ ${TARNWICK_BENCH_CORES:-one} != all ]]; then
+    core=$(taskset -pc $$ | sed 's/.*: *//; s/[-,].*//')
+    on_one_core=(taskset -c "$core")
+    echo "rig on core $core (TARNWICK_BENCH_CORES=all: on every core)"
+fi
 rig=$build/bench-rig
-"$top/tests/rig/wine-rig.sh" start "$rig" >/dev/null
+"${on_one_core[@]}" "$top/tests/rig/wine-rig.sh" start "$rig" >/dev/null
 trap '"$top/tests/rig/wine-rig.sh" stop "$rig"' EXIT
-"$top/tests/rig/wine-rig.sh" run "$rig" /usr/lib/wine/wine64 "$win/tarnwick_bench.exe" "${1:-15}"
+"${on_one_core[@]}" "$top/tests/rig/wine-rig.sh" run "$rig" /usr/lib/wine/wine64 "$win/tarnwick_bench.exe" "${1:-15}"
 not_run=$(sed -n 's/^TARNWICK_X86_NOT_RUN:INTERNAL=//p' "$build/CMakeCache.txt")
 if [[ -n $not_run ]]; then
     echo "32-bit image: not run ($not_run)"
 else
     echo "32-bit image, against 32-bit yardsticks:"
-    "$top/tests/rig/wine-rig.sh" run "$rig" /usr/lib/wine/wine "$build/windows-x86/tarnwick_bench.exe" "${1:-15}"
+    "${on_one_core[@]}" "$top/tests/rig/wine-rig.sh" run "$rig" /usr/lib/wine/wine \
+        "$build/windows-x86/tarnwick_bench.exe" "${1:-15}"
 fi

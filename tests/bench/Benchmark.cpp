@@ -39,6 +39,7 @@ struct StartFigures {
     // From creating the process to each milestone the program marks (entry,
     // window created, first painted); negative when it marks none.
     std::array<double, 3> stages{-1, -1, -1};
+    int windows = 0;  // the window's own child windows, once idle
 };
 
 const wchar_t StageFile[] = L"C:\\tarnwick-stages.txt";
@@ -47,6 +48,11 @@ struct Found {
     DWORD pid;
     HWND hwnd;
 };
+
+BOOL CALLBACK CountChild(HWND, LPARAM count) {
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
 
 BOOL CALLBACK FindVisible(HWND hwnd, LPARAM parameter) {
     auto* found = reinterpret_cast<Found*>(parameter);
@@ -85,6 +91,8 @@ StartFigures StartOnce(const std::wstring& exe, const wchar_t* leaveOut = nullpt
     }
     ::WaitForInputIdle(info.hProcess, 20000);
     const LARGE_INTEGER shown = Now();
+    int windows = 0;
+    ::EnumChildWindows(found.hwnd, &CountChild, reinterpret_cast<LPARAM>(&windows));
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof memory;
     if (!leaveOut) {
@@ -103,7 +111,7 @@ StartFigures StartOnce(const std::wstring& exe, const wchar_t* leaveOut = nullpt
         std::printf("  %ls: close to exit %.1f ms\n", exe.c_str(), Seconds(close, Now()) * 1000);
     ::CloseHandle(info.hThread);
     ::CloseHandle(info.hProcess);
-    StartFigures figures{Seconds(start, shown), memory.PeakWorkingSetSize};
+    StartFigures figures{Seconds(start, shown), memory.PeakWorkingSetSize, {-1, -1, -1}, windows};
     if (FILE* file = ::_wfopen(StageFile, L"r")) {
         long long ticks[3] = {};
         if (std::fscanf(file, "%lld %lld %lld", &ticks[0], &ticks[1], &ticks[2]) == 3)
@@ -167,7 +175,8 @@ double OneCommand(const std::vector<int>& answers) {
 // itself, so the pixels stay the same), against the whole window started
 // just before it. A saving is the median of those pairs' differences, timed
 // from the entry point on, so that the jitter of creating a process does
-// not count. The rounds go forwards and backwards in turn.
+// not count. The rounds go forwards and backwards in turn. The last column,
+// the child windows left without the piece, shows it was left out.
 void PrintPieces(int runs) {
     // What TARNWICK_LEAVE_OUT takes: a bit for each Piece of app/StartupStages.h.
     struct Row {
@@ -175,6 +184,7 @@ void PrintPieces(int runs) {
         const char* name;
         const wchar_t* file = L"tarnwick_timed.exe";
         std::array<std::vector<double>, 3> saved{};  // creation, first paint, entry to idle
+        int windows = 0;  // left to the window without the piece: a check that it was left out
     };
     Row rows[] = {{L"2", "the centring"}, {L"1", "the icon"}, {L"32", "the logo"},
                   {L"64", "the labels' font"}, {L"128", "the link's italic font"},
@@ -188,24 +198,29 @@ void PrintPieces(int runs) {
     };
     const std::wstring whole = DriverFolder() + L"tarnwick_timed.exe";
     std::array<std::vector<double>, 3> takes;
+    int wholeWindows = 0;
     StartOnce(whole, L"0");
     for (int round = 0; round < runs; ++round)
         for (size_t i = 0; i < std::size(rows); ++i) {
             Row& row = rows[round % 2 ? std::size(rows) - 1 - i : i];
-            const auto with = spans(StartOnce(whole, L"0"));
-            const auto without = spans(StartOnce(DriverFolder() + row.file, row.leaveOut));
+            const StartFigures wholeStart = StartOnce(whole, L"0");
+            const auto with = spans(wholeStart);
+            wholeWindows = wholeStart.windows;
+            const StartFigures started = StartOnce(DriverFolder() + row.file, row.leaveOut);
+            const auto without = spans(started);
+            row.windows = started.windows;
             for (size_t span = 0; span < 3; ++span) {
                 takes[span].push_back(with[span]);
                 row.saved[span].push_back(with[span] - without[span]);
             }
         }
     std::printf("what each piece of the window costs (what leaving it out saves), median of %d pairs, ms:\n"
-                "  %-38s %9s %11s %13s\n  %-38s %9.1f %11.1f %13.1f\n",
-                runs, "", "creation", "first paint", "entry to idle", "the whole window takes",
-                Median(takes[0]), Median(takes[1]), Median(takes[2]));
+                "  %-38s %9s %11s %13s %8s\n  %-38s %9.1f %11.1f %13.1f %8d\n",
+                runs, "", "creation", "first paint", "entry to idle", "windows", "the whole window takes",
+                Median(takes[0]), Median(takes[1]), Median(takes[2]), wholeWindows);
     for (const Row& row : rows)
-        std::printf("  %-38s %9.1f %11.1f %13.1f\n", row.name, Median(row.saved[0]), Median(row.saved[1]),
-                    Median(row.saved[2]));
+        std::printf("  %-38s %9.1f %11.1f %13.1f %8d\n", row.name, Median(row.saved[0]), Median(row.saved[1]),
+                    Median(row.saved[2]), row.windows);
 }
 
 int Run(int runs) {
