@@ -77,10 +77,15 @@ StartFigures StartOnce(const std::wstring& exe, const wchar_t* leaveOut = nullpt
     ::DeleteFileW(StageFile);
     ::SetEnvironmentVariableW(L"TARNWICK_STAGE_FILE", StageFile);
     ::SetEnvironmentVariableW(L"TARNWICK_LEAVE_OUT", leaveOut);
-    const LARGE_INTEGER start = Now();
-    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &info)) {
-        std::fprintf(stderr, "cannot start %ls\n", exe.c_str());
+    // Wine now and then fails to start a process at all (error 1359): one
+    // more try, timed from its own start.
+    LARGE_INTEGER start = Now();
+    const auto started = [&] {
+        return ::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                &startup, &info);
+    };
+    if (!started() && (::GetLastError() != ERROR_INTERNAL_ERROR || (start = Now(), !started()))) {
+        std::fprintf(stderr, "cannot start %ls: error %lu\n", exe.c_str(), ::GetLastError());
         std::exit(1);
     }
     ::WaitForInputIdle(info.hProcess, 20000);
