@@ -770,7 +770,7 @@ void Form1Window::DrawLogo(HDC dc) noexcept {
 }
 
 // The benchmark's build draws a label it made no window for as the control
-// draws itself, so the window's pixels stay the same while it is timed.
+// draws itself, in the same font and colours, while it is timed.
 void Form1Window::DrawLeftOutLabels(HDC dc) noexcept {
     const win32::ScopedSelection font(dc, labelFont_.get());
     ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));

@@ -177,7 +177,7 @@ double OneCommand(const std::vector<int>& answers) {
 
 // What each piece of the window costs at creation and at first paint: the
 // timed build with a piece left out (a label is then drawn by the window
-// itself, so the pixels stay the same), against the whole window started
+// itself, in the same font and colours), against the whole window started
 // just before it. A saving is the median of those pairs' differences, timed
 // from the entry point on, so that the jitter of creating a process does
 // not count. The rounds go forwards and backwards in turn. The last column,
