@@ -71,6 +71,10 @@ double ProbeHost() {
     const SIZE_T bytes = SIZE_T{32} << 20;
     const LARGE_INTEGER from = Now();
     auto* memory = static_cast<char*>(::VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!memory) {
+        std::fprintf(stderr, "cannot read the host: error %lu\n", ::GetLastError());
+        std::exit(1);
+    }
     for (SIZE_T at = 0; at < bytes; at += 4096) static_cast<volatile char*>(memory)[at] = 1;
     ::VirtualFree(memory, 0, MEM_RELEASE);
     return Seconds(from, Now());
