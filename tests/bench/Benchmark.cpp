@@ -187,6 +187,9 @@ void PrintSpells() {
     host.kept = host.takenAgain = 0;
 }
 
+// The programs' order in a round: forwards, then backwards in turn.
+size_t InTurn(int round, size_t i, size_t count) { return round % 2 ? count - 1 - i : i; }
+
 // The medians of many starts of one program.
 struct Medians {
     std::vector<StartFigures> runs;
@@ -264,7 +267,7 @@ void PrintPieces(int runs) {
     StartOnce(whole, L"0", false);
     for (int round = 0; round < runs; ++round)
         for (size_t i = 0; i < std::size(rows); ++i) {
-            Row& row = rows[round % 2 ? std::size(rows) - 1 - i : i];
+            Row& row = rows[InTurn(round, i, std::size(rows))];
             const StartFigures wholeStart = StartOnce(whole, L"0", false);
             const auto with = spans(wholeStart);
             wholeWindows = wholeStart.windows;
@@ -302,7 +305,7 @@ int Run(int runs) {
     for (auto& program : programs) StartOnce(DriverFolder() + program.file);
     for (int round = 0; round < runs; ++round)
         for (size_t i = 0; i < std::size(programs); ++i) {
-            Program& program = programs[round % 2 ? std::size(programs) - 1 - i : i];
+            Program& program = programs[InTurn(round, i, std::size(programs))];
             program.medians.runs.push_back(StartOnce(DriverFolder() + program.file));
         }
 
@@ -352,9 +355,9 @@ int Compare(int argc, wchar_t** argv) {
     wchar_t runsText[16] = {};
     const int runs = ::GetEnvironmentVariableW(L"TARNWICK_BENCH_RUNS", runsText, 16) ? _wtoi(runsText) : 15;
     for (int run = 0; run < runs; ++run)
-        for (int k = 2; k < argc; ++k) {
-            const int i = run % 2 ? argc + 1 - k : k;
-            programs[static_cast<size_t>(i - 2)].runs.push_back(StartOnce(argv[i]));
+        for (size_t k = 0; k < programs.size(); ++k) {
+            const size_t i = InTurn(run, k, programs.size());
+            programs[i].runs.push_back(StartOnce(argv[i + 2]));
         }
     std::printf("  median   lowest  quartiles   entry created painted (ms, medians)\n");
     for (int i = 2; i < argc; ++i) {
